@@ -1,0 +1,54 @@
+// Frame layout and watermark band encoder: the geometry of the raw video,
+// the one process-wide frame buffer, and the code that writes a payload into
+// the top band of a frame. No I/O lives here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Headerless planar YUV 4:2:0, 8 bits a sample, built-in size.
+constexpr int32_t frameWidth = 1920;
+constexpr int32_t frameHeight = 1080;
+
+// Offsets in signed 32-bit arithmetic, product first, then scale; every
+// division is exact at the built-in size.
+constexpr int32_t lumaPlaneSize = frameWidth * frameHeight;
+constexpr int32_t uPlaneOffset = lumaPlaneSize;
+constexpr int32_t vPlaneOffset = lumaPlaneSize * 5 / 4;
+constexpr int32_t chromaRowLength = frameWidth / 2;
+
+// One payload record: 60 bytes a frame, every byte payload.
+constexpr size_t payloadSize = 60;
+constexpr int samplesPerSymbol = 8;
+constexpr int symbolsPerByte = 4;
+constexpr int bandPasses = 2;
+// One pass of the payload is one luma row.
+constexpr int bandRowLength =
+    static_cast<int>(payloadSize) * symbolsPerByte * samplesPerSymbol;
+constexpr int bandLength = bandPasses * bandRowLength;
+constexpr uint8_t neutralChroma = 128;
+
+static_assert(bandRowLength == frameWidth, "one pass must fill one luma row");
+
+// The frame buffer and its companions, valid from setUpFrameBuffer until
+// releaseFrameBuffer.
+extern uint64_t frameSize;
+extern uint8_t* frameBuf;
+extern uint8_t* pUPlane;
+extern uint8_t* pVPlane;
+
+// Allocates the frame buffer and sets the plane pointers. Returns false, and
+// leaves everything unset, when the buffer cannot be allocated.
+bool setUpFrameBuffer();
+void releaseFrameBuffer();
+
+// Luma level of a 2-bit symbol: 16, 89, 162 or 235.
+uint8_t symbolLevel(uint8_t symbol);
+
+// Writes `payloadBytes` bytes of `payload` as runs of symbol levels into
+// `dstRow`, which must hold payloadBytes * 32 samples.
+void encodeBandRow(const uint8_t* payload, size_t payloadBytes, uint8_t* dstRow);
+
+// Stamps one payload into the frame held in frameBuf: luma rows 0 and 1
+// carry the band, chroma row 0 of both chroma planes becomes neutral.
+void stampWatermark(const uint8_t wmData[payloadSize]);

@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "watermark.h"
+
+namespace {
+
+// The frame buffer is process-wide; each test gets it fresh.
+class FrameBuffer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(setUpFrameBuffer());
+        for (uint64_t i = 0; i < frameSize; ++i)
+            frameBuf[i] = static_cast<uint8_t>(i * 7 + i / 1920);
+        original.assign(frameBuf, frameBuf + frameSize);
+    }
+    void TearDown() override { releaseFrameBuffer(); }
+    std::vector<uint8_t> original;
+};
+
+std::array<uint8_t, payloadSize> patternPayload()
+{
+    std::array<uint8_t, payloadSize> payload{};
+    for (size_t i = 0; i < payloadSize; ++i)
+        payload[i] = static_cast<uint8_t>(i * 37 + 11);
+    return payload;
+}
+
+} // namespace
+
+TEST(FrameLayout, GeometryAndPlanePositions)
+{
+    ASSERT_TRUE(setUpFrameBuffer());
+    EXPECT_EQ(frameSize, 3110400u);
+    EXPECT_EQ(pUPlane - frameBuf, 2073600);
+    EXPECT_EQ(pVPlane - frameBuf, 2592000);
+    // The last chroma row ends exactly at the end of the frame.
+    EXPECT_EQ(pVPlane + 540 * 960, frameBuf + frameSize);
+    releaseFrameBuffer();
+    EXPECT_EQ(frameBuf, nullptr);
+    EXPECT_EQ(pUPlane, nullptr);
+}
+
+TEST(BandEncoder, SymbolLevels)
+{
+    EXPECT_EQ(symbolLevel(0), 16);
+    EXPECT_EQ(symbolLevel(1), 89);
+    EXPECT_EQ(symbolLevel(2), 162);
+    EXPECT_EQ(symbolLevel(3), 235);
+}
+
+TEST(BandEncoder, RunsAreMostSignificantPairFirstAndStayInTheirRow)
+{
+    const uint8_t payload[2] = {0x1B, 0xE4};
+    std::array<uint8_t, 64 + 2> row{};
+    row.fill(0x55);
+    encodeBandRow(payload, 2, row.data() + 1);
+    EXPECT_EQ(row.front(), 0x55) << "wrote before the row";
+    EXPECT_EQ(row.back(), 0x55) << "wrote past the row";
+    const uint8_t runs[8] = {16, 89, 162, 235, 235, 162, 89, 16};
+    for (int s = 0; s < 64; ++s)
+        EXPECT_EQ(row[static_cast<size_t>(s) + 1], runs[s / 8]) << "sample " << s;
+
+    // Every byte value lands as its four pairs, in order.
+    for (unsigned value = 0; value < 256; ++value) {
+        const auto byte = static_cast<uint8_t>(value);
+        std::array<uint8_t, 32> one{};
+        encodeBandRow(&byte, 1, one.data());
+        for (int k = 0; k < 4; ++k) {
+            const uint8_t level = static_cast<uint8_t>(16 + 73 * ((value >> (6 - 2 * k)) & 3));
+            for (int s = 0; s < 8; ++s)
+                ASSERT_EQ(one[static_cast<size_t>(8 * k + s)], level) << "byte " << value;
+        }
+    }
+}
+
+TEST_F(FrameBuffer, UniformPayloadsFillBothRows)
+{
+    std::array<uint8_t, payloadSize> payload{};
+    stampWatermark(payload.data());
+    for (int x = 0; x < 2 * frameWidth; ++x)
+        ASSERT_EQ(frameBuf[x], 16) << x;
+    payload.fill(0xFF);
+    stampWatermark(payload.data());
+    for (int x = 0; x < 2 * frameWidth; ++x)
+        ASSERT_EQ(frameBuf[x], 235) << x;
+}
+
+TEST_F(FrameBuffer, StampTouchesOnlyTheBandAndChromaRowZero)
+{
+    const auto payload = patternPayload();
+    stampWatermark(payload.data());
+    EXPECT_EQ(0, std::memcmp(frameBuf, frameBuf + frameWidth, frameWidth)) << "rows differ";
+    // Byte b sits at samples 32b..32b+31.
+    for (size_t b : {size_t{0}, size_t{1}, size_t{30}, size_t{59}}) {
+        const uint8_t expectLast = symbolLevel(payload[b] & 3);
+        EXPECT_EQ(frameBuf[32 * b + 31], expectLast) << "byte " << b;
+        EXPECT_EQ(frameBuf[32 * b], symbolLevel(static_cast<uint8_t>(payload[b] >> 6)));
+    }
+    for (int x = 0; x < chromaRowLength; ++x) {
+        ASSERT_EQ(pUPlane[x], 128);
+        ASSERT_EQ(pVPlane[x], 128);
+    }
+    // Every other sample is as it was read.
+    const size_t uBegin = 2073600, vBegin = 2592000;
+    for (size_t i = 0; i < frameSize; ++i) {
+        const bool inBand = i < 3840 || (i >= uBegin && i < uBegin + 960) ||
+                            (i >= vBegin && i < vBegin + 960);
+        if (!inBand) {
+            ASSERT_EQ(frameBuf[i], original[i]) << "sample " << i;
+        }
+    }
+}
+
+TEST_F(FrameBuffer, StampingIsIdempotentAndOverwritesAnOldBand)
+{
+    auto first = patternPayload();
+    stampWatermark(first.data());
+    const std::vector<uint8_t> once(frameBuf, frameBuf + frameSize);
+    stampWatermark(first.data());
+    EXPECT_EQ(0, std::memcmp(frameBuf, once.data(), frameSize));
+
+    // A band already in the frame leaves no trace under a new one.
+    std::array<uint8_t, payloadSize> other{};
+    other.fill(0x9C);
+    stampWatermark(other.data());
+    stampWatermark(first.data());
+    EXPECT_EQ(0, std::memcmp(frameBuf, once.data(), frameSize));
+}

@@ -1,0 +1,72 @@
+// Runs the built programs as a user would, and makes and checks the files
+// they work on.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+struct RunResult {
+    int status = -1;       // exit status, or -1 when killed by a signal
+    int signal = 0;        // the signal that killed it, if any
+    std::string out;       // all of standard output
+    std::string err;       // all of standard error
+};
+
+struct RunOptions {
+    unsigned long addressSpaceLimit = 0; // bytes; 0 for none
+};
+
+// A program started in the background; finish() collects it.
+class ToolProcess {
+public:
+    ToolProcess(const std::string& path, const std::vector<std::string>& args,
+                const RunOptions& options = {});
+    ~ToolProcess();
+    ToolProcess(const ToolProcess&) = delete;
+    ToolProcess& operator=(const ToolProcess&) = delete;
+    RunResult finish();
+
+private:
+    pid_t pid_ = -1;
+    int outFd_ = -1;
+    int errFd_ = -1;
+};
+
+RunResult runTool(const std::string& path, const std::vector<std::string>& args,
+                  const RunOptions& options = {});
+
+// A fresh directory, removed with everything in it at the end of the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    const std::string& dir() const { return dir_; }
+
+private:
+    std::string dir_;
+};
+
+void writeFile(const std::string& path, const Bytes& bytes);
+Bytes readFile(const std::string& path);
+bool fileExists(const std::string& path);
+
+// Deterministic filler: frames whose every sample differs from its
+// neighbours, so a misplaced write shows.
+Bytes makeVideo(int frames, size_t extraBytes, uint32_t seed);
+Bytes makeRandomBytes(size_t count, uint32_t seed);
+
+// The payload the watermark data must yield for frame n: record n while it
+// lasts, a short last record padded with zeros, then the last one again.
+Bytes expectedPayload(const Bytes& wmData, size_t frame);
+
+// Empty when `out` is `src` stamped frame by frame with the payloads of
+// `wmData`; otherwise a description of the first difference.
+std::string checkStampedVideo(const Bytes& src, const Bytes& wmData, const Bytes& out);

@@ -1,0 +1,378 @@
+// Runs the built wmstamp as a user would: arguments, files, named pipes,
+// exit status, exact standard output and output bytes.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tool_runner.h"
+
+namespace {
+
+const std::string kTool = WMSTAMP_PATH;
+const std::string kBanner = "Grelmo Video Watermark Insertion Tool (10-29-2014)\n";
+const std::string kUsage =
+    "Adds Grelmo watermark to a given.yuv file\n"
+    "Parameter 1: source filename with .yuv extension\n"
+    "Parameter 2: name of binary data file with watermark data, \n"
+    "      60 bytes per line\n"
+    "Parameter 3: name of output file, with .yuv extension\n";
+constexpr size_t kFrame = 3110400;
+
+std::string finished(int frames)
+{
+    return "Reached end of input file\nwrote " + std::to_string(frames) + " frames\n";
+}
+
+RunResult stamp(const std::string& src, const std::string& wm, const std::string& out)
+{
+    return runTool(kTool, {src, wm, out});
+}
+
+// Keeps a named pipe's write end open without blocking, so that a reader's
+// open returns and its reads wait for data.
+int holdPipeOpen(const std::string& path)
+{
+    return open(path.c_str(), O_RDWR | O_CLOEXEC);
+}
+
+// Whether some other open file holds a lock of the given kind on `path`.
+bool lockedAgainst(const std::string& path, short wanted)
+{
+    const int fd = open(path.c_str(), O_RDWR);
+    if (fd < 0)
+        return false;
+    struct flock fl = {};
+    fl.l_type = wanted;
+    fl.l_whence = SEEK_SET;
+    const bool conflict = fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+    close(fd);
+    return conflict;
+}
+
+void waitForLock(const std::string& path, short wanted)
+{
+    for (int i = 0; i < 1000 && !lockedAgainst(path, wanted); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(lockedAgainst(path, wanted)) << path << " never got locked";
+}
+
+} // namespace
+
+TEST(Wmstamp, WrongArgumentCountPrintsUsage)
+{
+    TempDir dir;
+    const RunResult none = runTool(kTool, {});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.out, kBanner + kUsage);
+
+    writeFile(dir.path("src.yuv"), makeVideo(1, 0, 1));
+    writeFile(dir.path("wm.bin"), Bytes(60, 1));
+    const RunResult four = runTool(kTool, {dir.path("src.yuv"), dir.path("wm.bin"),
+                                           dir.path("out.yuv"), dir.path("more.yuv")});
+    EXPECT_EQ(four.status, 1);
+    EXPECT_EQ(four.out, kBanner + kUsage);
+    EXPECT_FALSE(fileExists(dir.path("out.yuv")));
+    EXPECT_FALSE(fileExists(dir.path("more.yuv")));
+}
+
+TEST(Wmstamp, InputsThatCannotBeOpenedLeaveTheOutputAlone)
+{
+    TempDir dir;
+    const std::string src = dir.path("src.yuv"), wm = dir.path("wm.bin"), out = dir.path("out.yuv");
+    writeFile(src, makeVideo(1, 0, 2));
+    writeFile(wm, Bytes(60, 7));
+
+    RunResult r = stamp(dir.path("missing.yuv"), wm, out);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, kBanner + "Input file \"" + dir.path("missing.yuv") + "\" not found\n");
+    EXPECT_FALSE(fileExists(out));
+
+    r = stamp(src, dir.path("missing.bin"), out);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out, kBanner + "Watermark data file \"" + dir.path("missing.bin") + "\" not found\n");
+    EXPECT_FALSE(fileExists(out));
+
+    // Directories are opening failures too, before the output is touched.
+    const Bytes keep = makeRandomBytes(1000, 3);
+    writeFile(out, keep);
+    r = stamp(dir.dir(), wm, out);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, kBanner + "Input file \"" + dir.dir() + "\" not found\n");
+    r = stamp(src, dir.dir(), out);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(readFile(out), keep);
+}
+
+TEST(Wmstamp, OutputThatCannotBeOpenedHasNoLineEnd)
+{
+    TempDir dir;
+    const std::string src = dir.path("src.yuv"), wm = dir.path("wm.bin");
+    writeFile(src, makeVideo(1, 0, 4));
+    writeFile(wm, Bytes(60, 7));
+    for (const std::string& out : {dir.path("no/such/dir/out.yuv"), dir.dir()}) {
+        const RunResult r = stamp(src, wm, out);
+        EXPECT_EQ(r.status, 4) << out;
+        EXPECT_EQ(r.out, kBanner + "Output file \"" + out + "\" cannot be opened for writing");
+    }
+}
+
+TEST(Wmstamp, OutputThatIsAnInputByAnyPathIsRefused)
+{
+    TempDir dir;
+    const std::string src = dir.path("src.yuv"), wm = dir.path("wm.bin");
+    const Bytes video = makeVideo(2, 0, 5);
+    const Bytes data = makeRandomBytes(120, 6);
+    writeFile(src, video);
+    writeFile(wm, data);
+    ASSERT_EQ(symlink(src.c_str(), dir.path("link.yuv").c_str()), 0);
+    ASSERT_EQ(link(src.c_str(), dir.path("hard.yuv").c_str()), 0);
+    ASSERT_EQ(symlink(wm.c_str(), dir.path("wmlink.bin").c_str()), 0);
+
+    const std::string viaDot = dir.dir() + "/./src.yuv";
+    for (const std::string& out :
+         {src, viaDot, dir.path("link.yuv"), dir.path("hard.yuv"), wm, dir.path("wmlink.bin")}) {
+        const RunResult r = stamp(src, wm, out);
+        EXPECT_EQ(r.status, 4) << out;
+        EXPECT_EQ(r.out, kBanner + "Output file \"" + out + "\" cannot be opened for writing");
+    }
+    EXPECT_EQ(readFile(src), video);
+    EXPECT_EQ(readFile(wm), data);
+}
+
+TEST(Wmstamp, CharacterDevicesServeAsAnyFile)
+{
+    TempDir dir;
+    const std::string src = dir.path("src.yuv");
+    writeFile(src, makeVideo(1, 0, 7));
+    RunResult r = stamp("/dev/null", "/dev/null", "/dev/null");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kBanner + finished(0));
+
+    r = stamp(src, "/dev/null", "/dev/null");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kBanner + "Watermark data file \"/dev/null\" ran out after 0 whole records\n" +
+                         finished(1));
+}
+
+TEST(Wmstamp, SourcesWithoutAWholeFrameGiveAnEmptyOutput)
+{
+    TempDir dir;
+    const std::string wm = dir.path("wm.bin"), out = dir.path("out.yuv");
+    writeFile(wm, Bytes(600, 9));
+    for (size_t size : {size_t{0}, kFrame - 1}) {
+        const std::string src = dir.path("src" + std::to_string(size));
+        writeFile(src, makeVideo(0, size, 8));
+        writeFile(out, makeRandomBytes(5000, 9)); // an old output is emptied
+        const RunResult r = stamp(src, wm, out);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, kBanner + finished(0));
+        EXPECT_TRUE(readFile(out).empty());
+    }
+}
+
+TEST(Wmstamp, NineFramesShowNoProgress)
+{
+    TempDir dir;
+    const std::string src = dir.path("src.yuv"), wm = dir.path("wm.bin"), out = dir.path("out.yuv");
+    const Bytes video = makeVideo(9, 0, 10);
+    const Bytes data = makeRandomBytes(9 * 60, 11);
+    writeFile(src, video);
+    writeFile(wm, data);
+    writeFile(out, makeVideo(12, 0, 12)); // longer than the new output
+    const RunResult r = stamp(src, wm, out);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kBanner + finished(9));
+    EXPECT_EQ(checkStampedVideo(video, data, readFile(out)), "");
+}
+
+TEST(Wmstamp, TwentyFiveFramesAndATrailingPartialFrame)
+{
+    TempDir dir;
+    const std::string src = dir.path("src.yuv"), wm = dir.path("wm.bin"), out = dir.path("out.yuv");
+    const Bytes video = makeVideo(25, 1000, 13);
+    Bytes data = makeRandomBytes(1530, 14);
+    data[0] = '\n'; // every byte is payload, line ends included
+    data[61] = '\r';
+    writeFile(src, video);
+    writeFile(wm, data);
+    const RunResult r = stamp(src, wm, out);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kBanner + "frame# 10        \rframe# 20        \r" + finished(25));
+    EXPECT_EQ(checkStampedVideo(video, data, readFile(out)), "");
+}
+
+TEST(Wmstamp, WatermarkDataThatRunsOutKeepsTheLastPayload)
+{
+    TempDir dir;
+    const std::string src = dir.path("src.yuv"), out = dir.path("out.yuv");
+    const Bytes video = makeVideo(4, 0, 15);
+    writeFile(src, video);
+    // A short last record, an exact end, and no data at all.
+    for (size_t size : {size_t{130}, size_t{120}, size_t{0}}) {
+        const std::string wm = dir.path("wm" + std::to_string(size));
+        const Bytes data = makeRandomBytes(size, 16);
+        writeFile(wm, data);
+        const RunResult r = stamp(src, wm, out);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, kBanner + "Watermark data file \"" + wm + "\" ran out after " +
+                             std::to_string(size / 60) + " whole records\n" + finished(4));
+        EXPECT_EQ(checkStampedVideo(video, data, readFile(out)), "") << size << " bytes";
+    }
+}
+
+TEST(Wmstamp, ReadAndWriteErrorsAreStatusFive)
+{
+    TempDir dir;
+    const std::string src = dir.path("src.yuv"), wm = dir.path("wm.bin");
+    writeFile(src, makeVideo(2, 0, 17));
+    writeFile(wm, Bytes(120, 3));
+
+    RunResult r = stamp(src, wm, "/dev/full");
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.out, kBanner + "Error writing output file \"/dev/full\": No space left on device\n");
+
+    // Reading address 0 of a process's own memory fails with an I/O error.
+    r = stamp("/proc/self/mem", wm, dir.path("out1.yuv"));
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.out, kBanner + "Error reading input file \"/proc/self/mem\": Input/output error\n");
+
+    r = stamp(src, "/proc/self/mem", dir.path("out2.yuv"));
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.out, kBanner +
+                         "Error reading watermark data file \"/proc/self/mem\": Input/output error\n");
+    EXPECT_TRUE(readFile(dir.path("out2.yuv")).empty());
+}
+
+TEST(Wmstamp, FrameBufferThatCannotBeAllocatedIsStatusSix)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit allows";
+#else
+    TempDir dir;
+    const std::string src = dir.path("src.yuv"), wm = dir.path("wm.bin"), out = dir.path("out.yuv");
+    writeFile(src, makeVideo(1, 0, 18));
+    writeFile(wm, Bytes(60, 3));
+    // Somewhere between too little to start and enough for a frame, the
+    // frame buffer alone fails; the tool must say so, never crash.
+    bool sawStatusSix = false;
+    for (unsigned long mib = 2; mib <= 24; ++mib) {
+        const RunResult r = runTool(kTool, {src, wm, out}, {mib << 20});
+        EXPECT_EQ(r.signal, 0) << "killed at " << mib << " MiB";
+        if (r.status == 6) {
+            sawStatusSix = true;
+            EXPECT_EQ(r.out, kBanner + "Cannot allocate the frame buffer\n");
+        }
+    }
+    EXPECT_TRUE(sawStatusSix);
+#endif
+}
+
+TEST(Wmstamp, NamedPipesInAndOut)
+{
+    TempDir dir;
+    const std::string src = dir.path("src.pipe"), wm = dir.path("wm.pipe"), out = dir.path("out.pipe");
+    for (const auto& p : {src, wm, out})
+        ASSERT_EQ(mkfifo(p.c_str(), 0600), 0);
+    const Bytes video = makeVideo(11, 77, 19);
+    const Bytes data = makeRandomBytes(11 * 60, 20);
+
+    ToolProcess tool(kTool, {src, wm, out});
+    std::thread feedVideo([&] { writeFile(src, video); });
+    std::thread feedData([&] { writeFile(wm, data); });
+    const Bytes stamped = readFile(out);
+    feedVideo.join();
+    feedData.join();
+    const RunResult r = tool.finish();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kBanner + "frame# 10        \r" + finished(11));
+    EXPECT_EQ(checkStampedVideo(video, data, stamped), "");
+}
+
+TEST(Wmstamp, ReaderThatGoesAwayIsAWriteError)
+{
+    TempDir dir;
+    const std::string src = dir.path("src.yuv"), wm = dir.path("wm.bin"), out = dir.path("out.pipe");
+    writeFile(src, makeVideo(4, 0, 21));
+    writeFile(wm, Bytes(60, 1));
+    ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
+    ToolProcess tool(kTool, {src, wm, out});
+    const int fd = open(out.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    std::vector<char> some(4096);
+    EXPECT_GT(read(fd, some.data(), some.size()), 0);
+    close(fd);
+    const RunResult r = tool.finish();
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.out, kBanner + "Error writing output file \"" + out + "\": Broken pipe\n");
+}
+
+TEST(Wmstamp, TwoInstancesContendingForOneFile)
+{
+    TempDir dir;
+    const std::string wm = dir.path("wm.bin"), held = dir.path("held.yuv");
+    const std::string pipe = dir.path("src.pipe"), other = dir.path("other.yuv");
+    writeFile(wm, Bytes(120, 2));
+    writeFile(other, makeVideo(1, 0, 22));
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+
+    // The first instance writes `held` and waits on its source pipe.
+    const int feed = holdPipeOpen(pipe);
+    ASSERT_GE(feed, 0);
+    ToolProcess writer(kTool, {pipe, wm, held});
+    waitForLock(held, F_RDLCK);
+    const Bytes before = readFile(held);
+    RunResult r = stamp(held, wm, dir.path("x.yuv"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, kBanner + "Input file \"" + held + "\" not found\n");
+    r = stamp(other, wm, held);
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.out, kBanner + "Output file \"" + held + "\" cannot be opened for writing");
+    EXPECT_EQ(readFile(held), before);
+
+    const Bytes video = makeVideo(1, 0, 23);
+    ASSERT_EQ(write(feed, video.data(), video.size()), static_cast<ssize_t>(video.size()));
+    close(feed);
+    r = writer.finish();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(checkStampedVideo(video, Bytes(120, 2), readFile(held)), "");
+
+    // An instance reading `other` keeps a second one from writing it.
+    const std::string wmPipe = dir.path("wm.pipe");
+    ASSERT_EQ(mkfifo(wmPipe.c_str(), 0600), 0);
+    const int wmFeed = holdPipeOpen(wmPipe);
+    ToolProcess reader(kTool, {other, wmPipe, dir.path("y.yuv")});
+    waitForLock(other, F_WRLCK);
+    const Bytes otherBefore = readFile(other);
+    r = stamp(held, wm, other);
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(readFile(other), otherBefore);
+    close(wmFeed);
+    EXPECT_EQ(reader.finish().status, 0);
+}
+
+TEST(Wmstamp, NamesLongerThan255BytesAreHeldWhole)
+{
+    TempDir dir;
+    const std::string sub = dir.path(std::string(200, 'd'));
+    ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
+    const std::string src = sub + "/" + std::string(120, 's') + ".yuv";
+    const std::string wm = sub + "/" + std::string(120, 'w') + ".bin";
+    const std::string out = sub + "/" + std::string(120, 'o') + ".yuv";
+    ASSERT_GT(src.size(), 300u);
+    const Bytes video = makeVideo(1, 0, 24);
+    writeFile(src, video);
+    writeFile(wm, Bytes(60, 0xA5));
+
+    RunResult r = stamp(src + "x", wm, out);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, kBanner + "Input file \"" + src + "x\" not found\n");
+    r = stamp(src, wm, out);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(checkStampedVideo(video, Bytes(60, 0xA5), readFile(out)), "");
+}

@@ -1,0 +1,123 @@
+// wmstamp: stamps a 60-byte payload a frame into raw 1920x1080 YUV 4:2:0
+// video, streaming one frame at a time from the source to the output.
+#include <array>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "payload_reader.h"
+#include "platform.h"
+#include "stream_io.h"
+#include "watermark.h"
+
+namespace {
+
+// Every message is flushed at once: the progress text ends in a carriage
+// return, so line buffering alone would never show it on a terminal.
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void say(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+    std::fflush(stdout);
+}
+
+int reportIoError(const char* format, const std::string& name, int err)
+{
+    say(format, name.c_str(), ioReason(err));
+    return 5;
+}
+
+constexpr const char* inputReadError = "Error reading input file \"%s\": %s\n";
+constexpr const char* wmReadError = "Error reading watermark data file \"%s\": %s\n";
+constexpr const char* outputWriteError = "Error writing output file \"%s\": %s\n";
+
+// The frame loop: read, stamp, write, count, until a read of the source
+// delivers less than a whole frame. Closes the output on the normal way out.
+int streamFrames(FILE* pInFile, const std::string& inFileName, PayloadReader& wm,
+                 const std::string& inWmName, Stream& pOutFile,
+                 const std::string& outFileName, int64_t& frameCount)
+{
+    std::array<uint8_t, payloadSize> markDat{};
+    std::array<uint8_t, payloadSize> wmData{};
+    for (;;) {
+        const size_t got = std::fread(frameBuf, 1, frameSize, pInFile);
+        if (got < frameSize) {
+            if (std::ferror(pInFile))
+                return reportIoError(inputReadError, inFileName, errno);
+            say("Reached end of input file\n");
+            if (!closeOutputStream(pOutFile.release()))
+                return reportIoError(outputWriteError, outFileName, errno);
+            return 0;
+        }
+        const PayloadRead payload = readNextPayload(wm, markDat.data());
+        if (payload == PayloadRead::failed)
+            return reportIoError(wmReadError, inWmName, errno);
+        wmData = markDat;
+        stampWatermark(wmData.data());
+        if (payload == PayloadRead::ranOut)
+            say("Watermark data file \"%s\" ran out after %" PRId64 " whole records\n",
+                inWmName.c_str(), wm.wholeRecords);
+        errno = 0;
+        if (std::fwrite(frameBuf, 1, frameSize, pOutFile.get()) != frameSize)
+            return reportIoError(outputWriteError, outFileName, errno);
+        ++frameCount;
+        if (frameCount % 10 == 0)
+            say("frame# %" PRId64 "        \r", frameCount);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int64_t frameCount = 0;
+    preparePlatform();
+    say("Grelmo Video Watermark Insertion Tool (10-29-2014)\n");
+    if (argc != 4) {
+        say("Adds Grelmo watermark to a given.yuv file\n");
+        say("Parameter 1: source filename with .yuv extension\n");
+        say("Parameter 2: name of binary data file with watermark data, \n");
+        say("      60 bytes per line\n");
+        say("Parameter 3: name of output file, with .yuv extension\n");
+        return 1;
+    }
+
+    const std::string inFileName = argv[1];
+    const Stream pInFile(openInputFile(inFileName.c_str()));
+    if (!pInFile) {
+        say("Input file \"%s\" not found\n", inFileName.c_str());
+        return 2;
+    }
+    const std::string inWmName = argv[2];
+    const Stream pWmFile(openInputFile(inWmName.c_str()));
+    if (!pWmFile) {
+        say("Watermark data file \"%s\" not found\n", inWmName.c_str());
+        return 3;
+    }
+    const std::string outFileName = argv[3];
+    Stream pOutFile(openOutputFile(outFileName.c_str(), pInFile.get(), pWmFile.get()));
+    if (!pOutFile) {
+        say("Output file \"%s\" cannot be opened for writing", outFileName.c_str());
+        return 4;
+    }
+
+    if (!setUpFrameBuffer()) {
+        say("Cannot allocate the frame buffer\n");
+        return 6;
+    }
+    PayloadReader wm;
+    wm.pFile = pWmFile.get();
+    const int status = streamFrames(pInFile.get(), inFileName, wm, inWmName, pOutFile,
+                                    outFileName, frameCount);
+    if (status == 0)
+        say("wrote %" PRId64 " frames\n", frameCount);
+    releaseFrameBuffer();
+    return status;
+}

@@ -1,0 +1,26 @@
+// The watermark data file, one 60-byte record a frame. A short last record
+// is padded with zeros; once the data is exhausted every further frame gets
+// the last payload again.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "watermark.h"
+
+struct PayloadReader {
+    FILE* pFile = nullptr;
+    bool exhausted = false;
+    int64_t wholeRecords = 0;
+};
+
+enum class PayloadRead {
+    whole,    // a whole record of its own
+    ranOut,   // the first frame without one: padded short record or repeat
+    repeated, // the data ran out on an earlier frame
+    failed,   // read error; errno tells why
+};
+
+// Fills markDat with the payload for the next frame. markDat must hold what
+// the previous call left there (zeros before the first call).
+PayloadRead readNextPayload(PayloadReader& reader, uint8_t markDat[payloadSize]);

@@ -1,0 +1,24 @@
+#include "stream_io.h"
+
+#include <cerrno>
+#include <cstring>
+
+bool closeOutputStream(FILE* pFile)
+{
+    // After a failed flush glibc's fclose can still return 0, so the
+    // stream's error state is read before closing.
+    bool ok = std::fflush(pFile) == 0 && !std::ferror(pFile);
+    int err = errno;
+    if (std::fclose(pFile) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    errno = err;
+    return ok;
+}
+
+const char* ioReason(int err)
+{
+    // A short transfer that set no error code has no system reason.
+    return err != 0 ? std::strerror(err) : "short transfer";
+}

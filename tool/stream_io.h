@@ -1,0 +1,18 @@
+// Checked block I/O on stdio streams, shared by every program that writes.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+
+struct StreamCloser {
+    void operator()(FILE* pFile) const { std::fclose(pFile); }
+};
+// Closes on every early way out; an output is closed with closeOutputStream.
+using Stream = std::unique_ptr<FILE, StreamCloser>;
+
+// Flushes and closes an output stream. False, with errno set, when any
+// buffered byte did not reach the file.
+bool closeOutputStream(FILE* pFile);
+
+// The reason for a failed call, worded for a message.
+const char* ioReason(int err);
