@@ -52,3 +52,15 @@ void encodeBandRow(const uint8_t* payload, size_t payloadBytes, uint8_t* dstRow)
 // Stamps one payload into the frame held in frameBuf: luma rows 0 and 1
 // carry the band, chroma row 0 of both chroma planes becomes neutral.
 void stampWatermark(const uint8_t wmData[payloadSize]);
+
+// Largest decoding margin: half the distance between two levels.
+constexpr double maxMargin = 36.5;
+
+// Reads `payloadBytes` bytes back from the two band rows, each holding
+// payloadBytes * 32 samples. Each run is judged by the mean of its inner
+// samples in both rows against thresholds half-way between the levels.
+// Returns the margin: the smallest distance of any run's mean to a
+// threshold, at most maxMargin. A small margin means a run is close to
+// reading as another symbol.
+double decodeBandRows(const uint8_t* row0, const uint8_t* row1, size_t payloadBytes,
+                      uint8_t* payload);

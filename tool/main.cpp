@@ -47,10 +47,10 @@ int streamFrames(FILE* pInFile, const std::string& inFileName, PayloadReader& wm
     std::array<uint8_t, payloadSize> markDat{};
     std::array<uint8_t, payloadSize> wmData{};
     for (;;) {
-        const size_t got = std::fread(frameBuf, 1, frameSize, pInFile);
-        if (got < frameSize) {
-            if (std::ferror(pInFile))
-                return reportIoError(inputReadError, inFileName, errno);
+        const FrameRead frame = readFrame(pInFile);
+        if (frame == FrameRead::failed)
+            return reportIoError(inputReadError, inFileName, errno);
+        if (frame == FrameRead::end) {
             say("Reached end of input file\n");
             if (!closeOutputStream(pOutFile.release()))
                 return reportIoError(outputWriteError, outFileName, errno);

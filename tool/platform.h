@@ -17,3 +17,9 @@ FILE* openInputFile(const char* name);
 // directory, a file that is either open input by any path, or a file another
 // instance holds.
 FILE* openOutputFile(const char* name, FILE* pInFile, FILE* pWmFile);
+
+// Whether a stream is a terminal, where a progress line belongs.
+bool isTerminal(FILE* pStream);
+
+// Standard input or output carrying binary data rather than text.
+void useBinaryMode(FILE* pStream);

@@ -102,3 +102,13 @@ FILE* openOutputFile(const char* name, FILE* pInFile, FILE* pWmFile)
     FILE* pFile = fdopen(fd, "wb");
     return pFile != nullptr ? pFile : refuse(fd);
 }
+
+bool isTerminal(FILE* pStream)
+{
+    return isatty(fileno(pStream)) != 0;
+}
+
+void useBinaryMode(FILE*)
+{
+    // POSIX streams make no difference between text and binary.
+}

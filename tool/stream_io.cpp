@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "watermark.h"
+
 bool closeOutputStream(FILE* pFile)
 {
     // After a failed flush glibc's fclose can still return 0, so the
@@ -21,4 +23,11 @@ const char* ioReason(int err)
 {
     // A short transfer that set no error code has no system reason.
     return err != 0 ? std::strerror(err) : "short transfer";
+}
+
+FrameRead readFrame(FILE* pFile)
+{
+    if (std::fread(frameBuf, 1, frameSize, pFile) == frameSize)
+        return FrameRead::whole;
+    return std::ferror(pFile) ? FrameRead::failed : FrameRead::end;
 }

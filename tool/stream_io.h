@@ -16,3 +16,12 @@ bool closeOutputStream(FILE* pFile);
 
 // The reason for a failed call, worded for a message.
 const char* ioReason(int err);
+
+enum class FrameRead {
+    whole,  // a whole frame is in frameBuf
+    end,    // the stream ended, possibly inside an incomplete frame
+    failed, // read error; errno tells why
+};
+
+// Reads the next frame into the frame buffer as one block.
+FrameRead readFrame(FILE* pFile);

@@ -1,0 +1,154 @@
+// Runs the built wmextract as a user would, on video stamped by wmstamp.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "tool_runner.h"
+
+namespace {
+
+const std::string kStamp = WMSTAMP_PATH;
+const std::string kExtract = WMEXTRACT_PATH;
+constexpr size_t kFrame = 3110400;
+
+// A stamped clip and the data it was stamped with.
+struct Stamped {
+    std::string src, wm, video;
+    Bytes data;
+};
+
+Stamped stampClip(const TempDir& dir, int frames, size_t dataBytes, size_t extra = 0)
+{
+    Stamped s{dir.path("src.yuv"), dir.path("wm.bin"), dir.path("stamped.yuv"),
+              makeRandomBytes(dataBytes, 40)};
+    writeFile(s.src, makeVideo(frames, extra, 41));
+    writeFile(s.wm, s.data);
+    EXPECT_EQ(runTool(kStamp, {s.src, s.wm, s.video}).status, 0);
+    return s;
+}
+
+std::string shellQuote(const std::string& s)
+{
+    return "'" + s + "'";
+}
+
+} // namespace
+
+TEST(Wmextract, PayloadsComeBackByteForByteThroughFilesAndPipes)
+{
+    TempDir dir;
+    const Stamped s = stampClip(dir, 9, 9 * 60, 500);
+    RunResult r = runTool(kExtract, {s.video, dir.path("payloads.bin")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "extracted 9 payloads, smallest margin 36.50\n");
+    EXPECT_EQ(readFile(dir.path("payloads.bin")), s.data);
+
+    r = runTool(kExtract, {"--verify", s.wm, s.video});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "checked 9 frames, 0 differ, 0 bit errors, smallest margin 36.50\n");
+
+    // Standard input and standard output, at the end of a pipe.
+    r = runTool("/bin/sh", {"-c", "cat " + shellQuote(s.video) + " | " + shellQuote(kExtract) +
+                                      " - -"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(Bytes(r.out.begin(), r.out.end()), s.data);
+
+    // A named pipe as the video.
+    const std::string pipe = dir.path("video.pipe");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    r = runTool("/bin/sh", {"-c", "cat " + shellQuote(s.video) + " > " + shellQuote(pipe) +
+                                      " & " + shellQuote(kExtract) + " --verify " +
+                                      shellQuote(s.wm) + " " + shellQuote(pipe) + "; st=$?; wait; exit $st"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "checked 9 frames, 0 differ, 0 bit errors, smallest margin 36.50\n");
+}
+
+TEST(Wmextract, ADamagedRunIsFoundAndItsFrameNamed)
+{
+    TempDir dir;
+    const Stamped s = stampClip(dir, 5, 5 * 60);
+    Bytes video = readFile(s.video);
+    // Frame 3, run 100 in both rows: move it to the level two steps away,
+    // which changes both bits of the symbol.
+    for (size_t row = 0; row < 2; ++row) {
+        uint8_t* run = video.data() + 3 * kFrame + row * 1920 + 100 * 8;
+        const uint8_t level = run[0] < 125 ? 235 : 16;
+        std::fill_n(run, 8, level);
+    }
+    writeFile(s.video, video);
+    const RunResult r = runTool(kExtract, {"--verify", s.wm, s.video});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("frame 3: "), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("frame 2: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("checked 5 frames, 1 differ, "), std::string::npos) << r.err;
+}
+
+TEST(Wmextract, UnstampedVideoAndOtherDataFailVerification)
+{
+    TempDir dir;
+    const Stamped s = stampClip(dir, 3, 130);
+    RunResult r = runTool(kExtract, {"--verify", s.wm, s.src});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("checked 3 frames, 3 differ, "), std::string::npos) << r.err;
+
+    // The same data, running out the way wmstamp handles it, verifies.
+    r = runTool(kExtract, {"--verify", s.wm, s.video});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Watermark data file \"" + s.wm + "\" ran out after 2 whole records\n"
+                     "checked 3 frames, 0 differ, 0 bit errors, smallest margin 36.50\n");
+
+    // Data that matches only its first two records names frame 2.
+    Bytes other = s.data;
+    other.resize(120);
+    writeFile(dir.path("other.bin"), other);
+    r = runTool(kExtract, {"--verify", dir.path("other.bin"), s.video});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("frame 2: "), std::string::npos) << r.err;
+}
+
+TEST(Wmextract, ExitStatuses)
+{
+    TempDir dir;
+    const Stamped s = stampClip(dir, 1, 60);
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {}, {s.video}, {"--verify", s.wm}, {"--bogus", s.video}, {s.video, "a", "b"}}) {
+        const RunResult r = runTool(kExtract, args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("usage: wmextract VIDEO PAYLOADS\n", 0), 0u);
+    }
+    RunResult r = runTool(kExtract, {"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("usage: wmextract VIDEO PAYLOADS\n", 0), 0u);
+
+    const std::string out = dir.path("payloads.bin");
+    r = runTool(kExtract, {dir.path("missing.yuv"), out});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "wmextract: cannot open video file \"" + dir.path("missing.yuv") +
+                         "\": No such file or directory\n");
+    EXPECT_FALSE(fileExists(out));
+    r = runTool(kExtract, {"--verify", dir.path("missing.bin"), s.video});
+    EXPECT_EQ(r.status, 2);
+    r = runTool(kExtract, {s.video, dir.dir()});
+    EXPECT_EQ(r.status, 2);
+    // The video is never overwritten by its own payloads.
+    const Bytes before = readFile(s.video);
+    r = runTool(kExtract, {s.video, s.video});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(readFile(s.video), before);
+
+    r = runTool(kExtract, {"/proc/self/mem", out});
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.err, "wmextract: error reading video file \"/proc/self/mem\": Input/output error\n");
+    r = runTool(kExtract, {s.video, "/dev/full"});
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.err,
+              "wmextract: error writing payload file \"/dev/full\": No space left on device\n");
+
+    // Nothing to verify is not a pass.
+    writeFile(dir.path("empty.yuv"), Bytes(kFrame - 1, 0));
+    r = runTool(kExtract, {"--verify", s.wm, dir.path("empty.yuv")});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "wmextract: no whole frame to verify in \"" + dir.path("empty.yuv") + "\"\n");
+}
