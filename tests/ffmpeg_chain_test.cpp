@@ -1,0 +1,94 @@
+// The watermark through the encoder users put between stamping and reading:
+// ffmpeg makes a noisy 1080p clip, wmstamp stamps it, libx264 encodes it,
+// ffmpeg decodes it, and wmextract must read every payload back.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "tool_runner.h"
+
+namespace {
+
+const std::string kStamp = WMSTAMP_PATH;
+const std::string kExtract = WMEXTRACT_PATH;
+constexpr int kFrames = 25;
+
+const std::string kRaw = " -f rawvideo -pix_fmt yuv420p -s 1920x1080 -r 25 ";
+const std::string kSource =
+    "ffmpeg -nostdin -loglevel error -y -f lavfi "
+    "-i testsrc2=size=1920x1080:rate=25,noise=alls=12:allf=t -frames:v " +
+    std::to_string(kFrames) + " -f rawvideo -pix_fmt yuv420p ";
+const std::string kEncode = "ffmpeg -nostdin -loglevel error -y" + kRaw +
+                            "-i %s -c:v libx264 -preset medium -crf 23 %s";
+
+std::string q(const std::string& s)
+{
+    return "'" + s + "'";
+}
+
+RunResult shell(const std::string& script)
+{
+    return runTool("/bin/sh", {"-c", script});
+}
+
+std::string encodeCommand(const std::string& in, const std::string& out)
+{
+    std::string cmd = kEncode;
+    cmd.replace(cmd.find("%s"), 2, q(in));
+    cmd.replace(cmd.find("%s"), 2, q(out));
+    return cmd;
+}
+
+// Decodes `mp4` to raw frames and verifies them against `wm` at the end of
+// a pipe, as a user would.
+RunResult decodeAndVerify(const std::string& mp4, const std::string& wm)
+{
+    return shell("ffmpeg -nostdin -loglevel error -i " + q(mp4) +
+                 " -fps_mode passthrough -f rawvideo -pix_fmt yuv420p - | " + q(kExtract) +
+                 " --verify " + q(wm) + " -");
+}
+
+class FfmpegChain : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (shell("command -v ffmpeg >/dev/null").status != 0)
+            GTEST_SKIP() << "ffmpeg is not installed (CI installs it)";
+        writeFile(dir.path("wm.bin"), makeRandomBytes(kFrames * 60, 50));
+    }
+    TempDir dir;
+};
+
+void expectClean(const RunResult& r)
+{
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("checked " + std::to_string(kFrames) + " frames, 0 differ, 0 bit errors"),
+              std::string::npos)
+        << r.err;
+}
+
+} // namespace
+
+TEST_F(FfmpegChain, PayloadsSurviveX264ThroughFiles)
+{
+    const std::string src = dir.path("src.yuv"), out = dir.path("stamped.yuv");
+    ASSERT_EQ(shell(kSource + q(src)).status, 0);
+    ASSERT_EQ(runTool(kStamp, {src, dir.path("wm.bin"), out}).status, 0);
+    const RunResult enc = shell(encodeCommand(out, dir.path("stamped.mp4")));
+    ASSERT_EQ(enc.status, 0) << enc.err;
+    expectClean(decodeAndVerify(dir.path("stamped.mp4"), dir.path("wm.bin")));
+}
+
+TEST_F(FfmpegChain, PayloadsSurviveX264ThroughNamedPipes)
+{
+    const std::string src = dir.path("src.pipe"), out = dir.path("out.pipe");
+    ASSERT_EQ(mkfifo(src.c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
+    const RunResult chain =
+        shell(kSource + q(src) + " & " + encodeCommand(out, dir.path("stamped.mp4")) + " & " +
+              q(kStamp) + " " + q(src) + " " + q(dir.path("wm.bin")) + " " + q(out) +
+              "; st=$?; wait; exit $st");
+    ASSERT_EQ(chain.status, 0) << chain.out << chain.err;
+    EXPECT_NE(chain.out.find("wrote " + std::to_string(kFrames) + " frames\n"), std::string::npos);
+    expectClean(decodeAndVerify(dir.path("stamped.mp4"), dir.path("wm.bin")));
+}
