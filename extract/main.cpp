@@ -5,7 +5,6 @@
 #include <bitset>
 #include <cerrno>
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -29,22 +28,9 @@ constexpr const char* usageText =
     "Exit status: 0 success, 1 usage, 2 a file cannot be opened, 3 a frame\n"
     "differs, 5 a read or write error, 6 no memory for a frame.\n";
 
-// Reports and errors go to standard error; standard output may carry data.
-#if defined(__GNUC__)
-__attribute__((format(printf, 1, 2)))
-#endif
-void report(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-    std::fflush(stderr);
-}
-
 int reportFailure(int status, const char* what, const std::string& name, int err)
 {
-    report("wmextract: %s \"%s\": %s\n", what, name.c_str(), ioReason(err));
+    printNow(stderr, "wmextract: %s \"%s\": %s\n", what, name.c_str(), ioReason(err));
     return status;
 }
 
@@ -81,7 +67,7 @@ int readBands(FILE* pVideoFile, const std::string& videoName, FILE* pDataFile,
             if (expected == PayloadRead::failed)
                 return reportFailure(5, "error reading watermark data file", dataName, errno);
             if (expected == PayloadRead::ranOut)
-                report("Watermark data file \"%s\" ran out after %" PRId64 " whole records\n",
+                printNow(stderr, "Watermark data file \"%s\" ran out after %" PRId64 " whole records\n",
                        dataName.c_str(), data.wholeRecords);
             int bits = 0;
             for (size_t i = 0; i < payloadSize; ++i)
@@ -89,7 +75,7 @@ int readBands(FILE* pVideoFile, const std::string& videoName, FILE* pDataFile,
             if (bits > 0) {
                 ++tally.differing;
                 tally.bitErrors += bits;
-                report("frame %" PRId64 ": %d bit errors (margin %.2f)\n", tally.frames, bits,
+                printNow(stderr, "frame %" PRId64 ": %d bit errors (margin %.2f)\n", tally.frames, bits,
                        margin);
             }
         } else {
@@ -99,7 +85,7 @@ int readBands(FILE* pVideoFile, const std::string& videoName, FILE* pDataFile,
         }
         ++tally.frames;
         if (showProgress && tally.frames % 10 == 0)
-            report("frame# %" PRId64 "        \r", tally.frames);
+            printNow(stderr, "frame# %" PRId64 "        \r", tally.frames);
     }
 }
 
@@ -158,7 +144,7 @@ int main(int argc, char** argv)
     }
 
     if (!setUpFrameBuffer()) {
-        report("wmextract: cannot allocate the frame buffer\n");
+        printNow(stderr, "wmextract: cannot allocate the frame buffer\n");
         return 6;
     }
     Tally tally;
@@ -172,18 +158,18 @@ int main(int argc, char** argv)
         payloadOwner.release();
         if (!closeOutputStream(pPayloadFile))
             return reportFailure(5, "error writing payload file", payloadName, errno);
-        report("extracted %" PRId64 " payloads", tally.frames);
+        printNow(stderr, "extracted %" PRId64 " payloads", tally.frames);
         if (tally.frames > 0)
-            report(", smallest margin %.2f", tally.smallestMargin);
-        report("\n");
+            printNow(stderr, ", smallest margin %.2f", tally.smallestMargin);
+        printNow(stderr, "\n");
         return 0;
     }
     if (tally.frames == 0) {
         // An empty video proves nothing about the watermark.
-        report("wmextract: no whole frame to verify in \"%s\"\n", videoName.c_str());
+        printNow(stderr, "wmextract: no whole frame to verify in \"%s\"\n", videoName.c_str());
         return 3;
     }
-    report("checked %" PRId64 " frames, %" PRId64 " differ, %" PRId64
+    printNow(stderr, "checked %" PRId64 " frames, %" PRId64 " differ, %" PRId64
            " bit errors, smallest margin %.2f\n",
            tally.frames, tally.differing, tally.bitErrors, tally.smallestMargin);
     return tally.differing > 0 ? 3 : 0;

@@ -3,7 +3,6 @@
 #include <array>
 #include <cerrno>
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 
@@ -14,23 +13,9 @@
 
 namespace {
 
-// Every message is flushed at once: the progress text ends in a carriage
-// return, so line buffering alone would never show it on a terminal.
-#if defined(__GNUC__)
-__attribute__((format(printf, 1, 2)))
-#endif
-void say(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-    std::fflush(stdout);
-}
-
 int reportIoError(const char* format, const std::string& name, int err)
 {
-    say(format, name.c_str(), ioReason(err));
+    printNow(stdout, format, name.c_str(), ioReason(err));
     return 5;
 }
 
@@ -51,7 +36,7 @@ int streamFrames(FILE* pInFile, const std::string& inFileName, PayloadReader& wm
         if (frame == FrameRead::failed)
             return reportIoError(inputReadError, inFileName, errno);
         if (frame == FrameRead::end) {
-            say("Reached end of input file\n");
+            printNow(stdout, "Reached end of input file\n");
             if (!closeOutputStream(pOutFile.release()))
                 return reportIoError(outputWriteError, outFileName, errno);
             return 0;
@@ -62,14 +47,14 @@ int streamFrames(FILE* pInFile, const std::string& inFileName, PayloadReader& wm
         wmData = markDat;
         stampWatermark(wmData.data());
         if (payload == PayloadRead::ranOut)
-            say("Watermark data file \"%s\" ran out after %" PRId64 " whole records\n",
+            printNow(stdout, "Watermark data file \"%s\" ran out after %" PRId64 " whole records\n",
                 inWmName.c_str(), wm.wholeRecords);
         errno = 0;
         if (std::fwrite(frameBuf, 1, frameSize, pOutFile.get()) != frameSize)
             return reportIoError(outputWriteError, outFileName, errno);
         ++frameCount;
         if (frameCount % 10 == 0)
-            say("frame# %" PRId64 "        \r", frameCount);
+            printNow(stdout, "frame# %" PRId64 "        \r", frameCount);
     }
 }
 
@@ -79,37 +64,37 @@ int main(int argc, char** argv)
 {
     int64_t frameCount = 0;
     preparePlatform();
-    say("Grelmo Video Watermark Insertion Tool (10-29-2014)\n");
+    printNow(stdout, "Grelmo Video Watermark Insertion Tool (10-29-2014)\n");
     if (argc != 4) {
-        say("Adds Grelmo watermark to a given.yuv file\n");
-        say("Parameter 1: source filename with .yuv extension\n");
-        say("Parameter 2: name of binary data file with watermark data, \n");
-        say("      60 bytes per line\n");
-        say("Parameter 3: name of output file, with .yuv extension\n");
+        printNow(stdout, "Adds Grelmo watermark to a given.yuv file\n");
+        printNow(stdout, "Parameter 1: source filename with .yuv extension\n");
+        printNow(stdout, "Parameter 2: name of binary data file with watermark data, \n");
+        printNow(stdout, "      60 bytes per line\n");
+        printNow(stdout, "Parameter 3: name of output file, with .yuv extension\n");
         return 1;
     }
 
     const std::string inFileName = argv[1];
     const Stream pInFile(openInputFile(inFileName.c_str()));
     if (!pInFile) {
-        say("Input file \"%s\" not found\n", inFileName.c_str());
+        printNow(stdout, "Input file \"%s\" not found\n", inFileName.c_str());
         return 2;
     }
     const std::string inWmName = argv[2];
     const Stream pWmFile(openInputFile(inWmName.c_str()));
     if (!pWmFile) {
-        say("Watermark data file \"%s\" not found\n", inWmName.c_str());
+        printNow(stdout, "Watermark data file \"%s\" not found\n", inWmName.c_str());
         return 3;
     }
     const std::string outFileName = argv[3];
     Stream pOutFile(openOutputFile(outFileName.c_str(), pInFile.get(), pWmFile.get()));
     if (!pOutFile) {
-        say("Output file \"%s\" cannot be opened for writing", outFileName.c_str());
+        printNow(stdout, "Output file \"%s\" cannot be opened for writing", outFileName.c_str());
         return 4;
     }
 
     if (!setUpFrameBuffer()) {
-        say("Cannot allocate the frame buffer\n");
+        printNow(stdout, "Cannot allocate the frame buffer\n");
         return 6;
     }
     PayloadReader wm;
@@ -117,7 +102,7 @@ int main(int argc, char** argv)
     const int status = streamFrames(pInFile.get(), inFileName, wm, inWmName, pOutFile,
                                     outFileName, frameCount);
     if (status == 0)
-        say("wrote %" PRId64 " frames\n", frameCount);
+        printNow(stdout, "wrote %" PRId64 " frames\n", frameCount);
     releaseFrameBuffer();
     return status;
 }

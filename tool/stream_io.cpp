@@ -1,6 +1,7 @@
 #include "stream_io.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
 
 #include "watermark.h"
@@ -17,6 +18,15 @@ bool closeOutputStream(FILE* pFile)
     }
     errno = err;
     return ok;
+}
+
+void printNow(FILE* pStream, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(pStream, format, args);
+    va_end(args);
+    std::fflush(pStream);
 }
 
 const char* ioReason(int err)

@@ -14,6 +14,13 @@ using Stream = std::unique_ptr<FILE, StreamCloser>;
 // buffered byte did not reach the file.
 bool closeOutputStream(FILE* pFile);
 
+// Prints a message and flushes it, so that it shows at once on a terminal
+// even without a line end.
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void printNow(FILE* pStream, const char* format, ...);
+
 // The reason for a failed call, worded for a message.
 const char* ioReason(int err);
 
