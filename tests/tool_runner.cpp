@@ -1,14 +1,6 @@
 #include "tool_runner.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -24,88 +16,7 @@ constexpr size_t kVOffset = 2592000;
 constexpr size_t kWidth = 1920;
 constexpr size_t kRecord = 60;
 
-void drain(int fd, std::string& into)
-{
-    char buf[4096];
-    const ssize_t n = read(fd, buf, sizeof buf);
-    if (n > 0)
-        into.append(buf, static_cast<size_t>(n));
-}
-
 } // namespace
-
-ToolProcess::ToolProcess(const std::string& path, const std::vector<std::string>& args,
-                         const RunOptions& options)
-{
-    int outPipe[2];
-    int errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(path.c_str()));
-    for (const auto& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
-        // Only async-signal-safe calls between fork and exec.
-        dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
-        const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
-        dup2(devNull, 0);
-        if (options.addressSpaceLimit != 0) {
-            struct rlimit limit = {options.addressSpaceLimit, options.addressSpaceLimit};
-            setrlimit(RLIMIT_AS, &limit);
-        }
-        execv(path.c_str(), argv.data());
-        _exit(126);
-    }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    outFd_ = outPipe[0];
-    errFd_ = errPipe[0];
-    if (pid_ < 0)
-        throw std::runtime_error("fork failed");
-}
-
-ToolProcess::~ToolProcess()
-{
-    if (pid_ > 0) {
-        kill(pid_, SIGKILL);
-        finish();
-    }
-}
-
-RunResult ToolProcess::finish()
-{
-    RunResult result;
-    struct pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
-    int open = 2;
-    while (open > 0) {
-        if (poll(fds, 2, -1) < 0 && errno != EINTR)
-            break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            std::string& into = i == 0 ? result.out : result.err;
-            const size_t before = into.size();
-            drain(fds[i].fd, into);
-            if (into.size() == before) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    int wstatus = 0;
-    waitpid(pid_, &wstatus, 0);
-    pid_ = -1;
-    if (WIFEXITED(wstatus))
-        result.status = WEXITSTATUS(wstatus);
-    else if (WIFSIGNALED(wstatus))
-        result.signal = WTERMSIG(wstatus);
-    return result;
-}
 
 RunResult runTool(const std::string& path, const std::vector<std::string>& args,
                   const RunOptions& options)
@@ -116,17 +27,46 @@ RunResult runTool(const std::string& path, const std::vector<std::string>& args,
 
 TempDir::TempDir()
 {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/wmtest.XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
+    namespace fs = std::filesystem;
+    std::random_device seed;
+    for (;;) {
+        const fs::path candidate =
+            fs::temp_directory_path() / ("wmtest-" + std::to_string(seed()));
+        if (fs::create_directory(candidate)) {
+            dir_ = candidate.string();
+            return;
+        }
+    }
 }
 
 TempDir::~TempDir()
 {
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
+}
+
+std::string console(const std::string& text)
+{
+#ifdef _WIN32
+    std::string crlf;
+    for (char c : text) {
+        if (c == '\n')
+            crlf += '\r';
+        crlf += c;
+    }
+    return crlf;
+#else
+    return text;
+#endif
+}
+
+std::string nullDevice()
+{
+#ifdef _WIN32
+    return "NUL";
+#else
+    return "/dev/null";
+#endif
 }
 
 void writeFile(const std::string& path, const Bytes& bytes)
@@ -148,8 +88,8 @@ Bytes readFile(const std::string& path)
 
 bool fileExists(const std::string& path)
 {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
+    std::error_code ignored;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
 }
 
 Bytes makeVideo(int frames, size_t extraBytes, uint32_t seed)

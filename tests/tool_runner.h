@@ -1,10 +1,9 @@
 // Runs the built programs as a user would, and makes and checks the files
-// they work on.
+// they work on. Process handling has one implementation per platform.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,10 +17,11 @@ struct RunResult {
 };
 
 struct RunOptions {
-    unsigned long addressSpaceLimit = 0; // bytes; 0 for none
+    unsigned long addressSpaceLimit = 0; // bytes; 0 for none (POSIX only)
 };
 
-// A program started in the background; finish() collects it.
+// A program started in the background, standard input empty; finish()
+// collects it.
 class ToolProcess {
 public:
     ToolProcess(const std::string& path, const std::vector<std::string>& args,
@@ -32,9 +32,8 @@ public:
     RunResult finish();
 
 private:
-    pid_t pid_ = -1;
-    int outFd_ = -1;
-    int errFd_ = -1;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 RunResult runTool(const std::string& path, const std::vector<std::string>& args,
@@ -54,6 +53,35 @@ private:
     std::string dir_;
 };
 
+// A named pipe that the test writes and a program reads: a FIFO on POSIX,
+// a pipe server on Windows. A reader's open succeeds at once; its reads wait
+// for write() and end at close().
+class FeedPipe {
+public:
+    explicit FeedPipe(const TempDir& dir);
+    ~FeedPipe();
+    FeedPipe(const FeedPipe&) = delete;
+    FeedPipe& operator=(const FeedPipe&) = delete;
+    const std::string& path() const { return path_; }
+    bool write(const Bytes& bytes);
+    void close();
+
+private:
+    std::string path_;
+    intptr_t handle_ = -1;
+};
+
+// Whether some other open of `path` keeps this process from writing it:
+// another instance holding it as an input or as its output.
+bool heldByAnother(const std::string& path);
+
+// Console text as the platform delivers it to a pipe: text mode on Windows
+// turns each line feed into CR LF.
+std::string console(const std::string& text);
+
+// The null character device: /dev/null or NUL.
+std::string nullDevice();
+
 void writeFile(const std::string& path, const Bytes& bytes);
 Bytes readFile(const std::string& path);
 bool fileExists(const std::string& path);
@@ -70,3 +98,10 @@ Bytes expectedPayload(const Bytes& wmData, size_t frame);
 // Empty when `out` is `src` stamped frame by frame with the payloads of
 // `wmData`; otherwise a description of the first difference.
 std::string checkStampedVideo(const Bytes& src, const Bytes& wmData, const Bytes& out);
+
+// POSIX-only checks are reported as skipped on Windows, never left out.
+#ifdef _WIN32
+#define SKIP_ON_WINDOWS(why) GTEST_SKIP() << "POSIX only: " << why
+#else
+#define SKIP_ON_WINDOWS(why) (void)0
+#endif

@@ -1,0 +1,153 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <stdexcept>
+
+#include "tool_runner.h"
+
+namespace {
+
+// Appends what one read gives; false at end of file.
+bool drain(int fd, std::string& into)
+{
+    char buf[4096];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n > 0)
+        into.append(buf, static_cast<size_t>(n));
+    return n > 0 || (n < 0 && errno == EINTR);
+}
+
+} // namespace
+
+struct ToolProcess::Impl {
+    pid_t pid = -1;
+    int outFd = -1;
+    int errFd = -1;
+};
+
+ToolProcess::ToolProcess(const std::string& path, const std::vector<std::string>& args,
+                         const RunOptions& options)
+    : impl_(new Impl)
+{
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(path.c_str()));
+    for (const auto& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    impl_->pid = fork();
+    if (impl_->pid == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
+        if (options.addressSpaceLimit != 0) {
+            struct rlimit limit = {options.addressSpaceLimit, options.addressSpaceLimit};
+            setrlimit(RLIMIT_AS, &limit);
+        }
+        execv(path.c_str(), argv.data());
+        _exit(126);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    impl_->outFd = outPipe[0];
+    impl_->errFd = errPipe[0];
+    if (impl_->pid < 0)
+        throw std::runtime_error("fork failed");
+}
+
+ToolProcess::~ToolProcess()
+{
+    if (impl_->pid > 0) {
+        kill(impl_->pid, SIGKILL);
+        finish();
+    }
+}
+
+RunResult ToolProcess::finish()
+{
+    RunResult result;
+    struct pollfd fds[2] = {{impl_->outFd, POLLIN, 0}, {impl_->errFd, POLLIN, 0}};
+    int open = 2;
+    while (open > 0) {
+        if (poll(fds, 2, -1) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            if (!drain(fds[i].fd, i == 0 ? result.out : result.err)) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    int wstatus = 0;
+    waitpid(impl_->pid, &wstatus, 0);
+    impl_->pid = -1;
+    if (WIFEXITED(wstatus))
+        result.status = WEXITSTATUS(wstatus);
+    else if (WIFSIGNALED(wstatus))
+        result.signal = WTERMSIG(wstatus);
+    return result;
+}
+
+FeedPipe::FeedPipe(const TempDir& dir)
+{
+    static int serial = 0;
+    path_ = dir.path("feed" + std::to_string(serial++) + ".pipe");
+    if (mkfifo(path_.c_str(), 0600) != 0)
+        throw std::runtime_error("mkfifo failed");
+    // Read-write, so that neither this open nor the reader's waits.
+    handle_ = open(path_.c_str(), O_RDWR | O_CLOEXEC);
+    if (handle_ < 0)
+        throw std::runtime_error("cannot open " + path_);
+}
+
+FeedPipe::~FeedPipe()
+{
+    close();
+}
+
+bool FeedPipe::write(const Bytes& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(static_cast<int>(handle_), bytes.data() + done,
+                                  bytes.size() - done);
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void FeedPipe::close()
+{
+    if (handle_ >= 0)
+        ::close(static_cast<int>(handle_));
+    handle_ = -1;
+}
+
+bool heldByAnother(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // A write lock conflicts with every lock another open file holds.
+    struct flock fl = {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    const bool held = fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+    close(fd);
+    return held;
+}
