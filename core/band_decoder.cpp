@@ -20,8 +20,9 @@ double decodeBandRows(const uint8_t* row0, const uint8_t* row1, size_t payloadBy
     // two neighbouring levels.
     int thresholds[3];
     for (int t = 0; t < 3; ++t)
-        thresholds[t] = samplesPerMean * (symbolLevel(static_cast<uint8_t>(t)) +
-                                          symbolLevel(static_cast<uint8_t>(t + 1))) / 2;
+        thresholds[t] =
+            samplesPerMean *
+            (symbolLevel(static_cast<uint8_t>(t)) + symbolLevel(static_cast<uint8_t>(t + 1))) / 2;
     int smallest = static_cast<int>(maxMargin * samplesPerMean);
     size_t run = 0;
     for (size_t i = 0; i < payloadBytes; ++i) {

@@ -23,8 +23,7 @@ constexpr int samplesPerSymbol = 8;
 constexpr int symbolsPerByte = 4;
 constexpr int bandPasses = 2;
 // One pass of the payload is one luma row.
-constexpr int bandRowLength =
-    static_cast<int>(payloadSize) * symbolsPerByte * samplesPerSymbol;
+constexpr int bandRowLength = static_cast<int>(payloadSize) * symbolsPerByte * samplesPerSymbol;
 constexpr int bandLength = bandPasses * bandRowLength;
 constexpr uint8_t neutralChroma = 128;
 

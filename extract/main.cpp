@@ -44,8 +44,8 @@ struct Tally {
 // One pass over the video. With pDataFile set it verifies, otherwise it
 // writes every payload to pPayloadFile.
 int readBands(FILE* pVideoFile, const std::string& videoName, FILE* pDataFile,
-              const std::string& dataName, FILE* pPayloadFile,
-              const std::string& payloadName, Tally& tally)
+              const std::string& dataName, FILE* pPayloadFile, const std::string& payloadName,
+              Tally& tally)
 {
     const bool showProgress = isTerminal(stderr);
     PayloadReader data;
@@ -67,16 +67,17 @@ int readBands(FILE* pVideoFile, const std::string& videoName, FILE* pDataFile,
             if (expected == PayloadRead::failed)
                 return reportFailure(5, "error reading watermark data file", dataName, errno);
             if (expected == PayloadRead::ranOut)
-                printNow(stderr, "Watermark data file \"%s\" ran out after %" PRId64 " whole records\n",
-                       dataName.c_str(), data.wholeRecords);
+                printNow(stderr,
+                         "Watermark data file \"%s\" ran out after %" PRId64 " whole records\n",
+                         dataName.c_str(), data.wholeRecords);
             int bits = 0;
             for (size_t i = 0; i < payloadSize; ++i)
                 bits += static_cast<int>(std::bitset<8>(payload[i] ^ markDat[i]).count());
             if (bits > 0) {
                 ++tally.differing;
                 tally.bitErrors += bits;
-                printNow(stderr, "frame %" PRId64 ": %d bit errors (margin %.2f)\n", tally.frames, bits,
-                       margin);
+                printNow(stderr, "frame %" PRId64 ": %d bit errors (margin %.2f)\n", tally.frames,
+                         bits, margin);
             }
         } else {
             errno = 0;
@@ -110,8 +111,8 @@ int main(int argc, char** argv)
         return 0;
     }
     const bool verify = argc == 4 && std::strcmp(argv[1], "--verify") == 0;
-    const bool extract = argc == 3 && std::strncmp(argv[1], "--", 2) != 0 &&
-                         std::strncmp(argv[2], "--", 2) != 0;
+    const bool extract =
+        argc == 3 && std::strncmp(argv[1], "--", 2) != 0 && std::strncmp(argv[2], "--", 2) != 0;
     if (!verify && !extract) {
         std::fputs(usageText, stderr);
         return 1;
@@ -169,8 +170,9 @@ int main(int argc, char** argv)
         printNow(stderr, "wmextract: no whole frame to verify in \"%s\"\n", videoName.c_str());
         return 3;
     }
-    printNow(stderr, "checked %" PRId64 " frames, %" PRId64 " differ, %" PRId64
-           " bit errors, smallest margin %.2f\n",
-           tally.frames, tally.differing, tally.bitErrors, tally.smallestMargin);
+    printNow(stderr,
+             "checked %" PRId64 " frames, %" PRId64 " differ, %" PRId64
+             " bit errors, smallest margin %.2f\n",
+             tally.frames, tally.differing, tally.bitErrors, tally.smallestMargin);
     return tally.differing > 0 ? 3 : 0;
 }

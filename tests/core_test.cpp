@@ -10,7 +10,7 @@ namespace {
 
 // The frame buffer is process-wide; each test gets it fresh.
 class FrameBuffer : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(setUpFrameBuffer());
@@ -108,8 +108,8 @@ TEST_F(FrameBuffer, StampTouchesOnlyTheBandAndChromaRowZero)
     // Every other sample is as it was read.
     const size_t uBegin = 2073600, vBegin = 2592000;
     for (size_t i = 0; i < frameSize; ++i) {
-        const bool inBand = i < 3840 || (i >= uBegin && i < uBegin + 960) ||
-                            (i >= vBegin && i < vBegin + 960);
+        const bool inBand =
+            i < 3840 || (i >= uBegin && i < uBegin + 960) || (i >= vBegin && i < vBegin + 960);
         if (!inBand) {
             ASSERT_EQ(frameBuf[i], original[i]) << "sample " << i;
         }

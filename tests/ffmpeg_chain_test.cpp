@@ -16,12 +16,11 @@ const std::string kExtract = WMEXTRACT_PATH;
 constexpr int kFrames = 25;
 
 const std::string kRaw = " -f rawvideo -pix_fmt yuv420p -s 1920x1080 -r 25 ";
-const std::string kSource =
-    "ffmpeg -nostdin -loglevel error -y -f lavfi "
-    "-i testsrc2=size=1920x1080:rate=25,noise=alls=12:allf=t -frames:v " +
-    std::to_string(kFrames) + " -f rawvideo -pix_fmt yuv420p ";
-const std::string kEncode = "ffmpeg -nostdin -loglevel error -y" + kRaw +
-                            "-i %s -c:v libx264 -preset medium -crf 23 %s";
+const std::string kSource = "ffmpeg -nostdin -loglevel error -y -f lavfi "
+                            "-i testsrc2=size=1920x1080:rate=25,noise=alls=12:allf=t -frames:v " +
+                            std::to_string(kFrames) + " -f rawvideo -pix_fmt yuv420p ";
+const std::string kEncode =
+    "ffmpeg -nostdin -loglevel error -y" + kRaw + "-i %s -c:v libx264 -preset medium -crf 23 %s";
 
 std::string q(const std::string& s)
 {
@@ -51,7 +50,7 @@ RunResult decodeAndVerify(const std::string& mp4, const std::string& wm)
 }
 
 class FfmpegChain : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
 #ifdef _WIN32
@@ -90,10 +89,9 @@ TEST_F(FfmpegChain, PayloadsSurviveX264ThroughNamedPipes)
     const std::string src = dir.path("src.pipe"), out = dir.path("out.pipe");
     ASSERT_EQ(mkfifo(src.c_str(), 0600), 0);
     ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
-    const RunResult chain =
-        shell(kSource + q(src) + " & " + encodeCommand(out, dir.path("stamped.mp4")) + " & " +
-              q(kStamp) + " " + q(src) + " " + q(dir.path("wm.bin")) + " " + q(out) +
-              "; st=$?; wait; exit $st");
+    const RunResult chain = shell(
+        kSource + q(src) + " & " + encodeCommand(out, dir.path("stamped.mp4")) + " & " + q(kStamp) +
+        " " + q(src) + " " + q(dir.path("wm.bin")) + " " + q(out) + "; st=$?; wait; exit $st");
     ASSERT_EQ(chain.status, 0) << chain.out << chain.err;
     EXPECT_NE(chain.out.find("wrote " + std::to_string(kFrames) + " frames\n"), std::string::npos);
     expectClean(decodeAndVerify(dir.path("stamped.mp4"), dir.path("wm.bin")));

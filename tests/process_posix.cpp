@@ -122,8 +122,8 @@ bool FeedPipe::write(const Bytes& bytes)
 {
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(static_cast<int>(handle_), bytes.data() + done,
-                                  bytes.size() - done);
+        const ssize_t n =
+            ::write(static_cast<int>(handle_), bytes.data() + done, bytes.size() - done);
         if (n <= 0)
             return false;
         done += static_cast<size_t>(n);

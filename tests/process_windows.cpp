@@ -155,9 +155,9 @@ bool heldByAnother(const std::string& path)
 {
     // Every share mode an instance uses denies writers, so asking to write
     // (without changing anything) fails while one holds the file.
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_SHARING_VIOLATION;
     CloseHandle(file);

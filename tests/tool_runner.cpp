@@ -30,8 +30,7 @@ TempDir::TempDir()
     namespace fs = std::filesystem;
     std::random_device seed;
     for (;;) {
-        const fs::path candidate =
-            fs::temp_directory_path() / ("wmtest-" + std::to_string(seed()));
+        const fs::path candidate = fs::temp_directory_path() / ("wmtest-" + std::to_string(seed()));
         if (fs::create_directory(candidate)) {
             dir_ = candidate.string();
             return;

@@ -10,10 +10,10 @@
 using Bytes = std::vector<uint8_t>;
 
 struct RunResult {
-    int status = -1;       // exit status, or -1 when killed by a signal
-    int signal = 0;        // the signal that killed it, if any
-    std::string out;       // all of standard output
-    std::string err;       // all of standard error
+    int status = -1; // exit status, or -1 when killed by a signal
+    int signal = 0;  // the signal that killed it, if any
+    std::string out; // all of standard output
+    std::string err; // all of standard error
 };
 
 struct RunOptions {
@@ -23,7 +23,7 @@ struct RunOptions {
 // A program started in the background, standard input empty; finish()
 // collects it.
 class ToolProcess {
-public:
+  public:
     ToolProcess(const std::string& path, const std::vector<std::string>& args,
                 const RunOptions& options = {});
     ~ToolProcess();
@@ -31,7 +31,7 @@ public:
     ToolProcess& operator=(const ToolProcess&) = delete;
     RunResult finish();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
@@ -41,7 +41,7 @@ RunResult runTool(const std::string& path, const std::vector<std::string>& args,
 
 // A fresh directory, removed with everything in it at the end of the test.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -49,7 +49,7 @@ public:
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
     const std::string& dir() const { return dir_; }
 
-private:
+  private:
     std::string dir_;
 };
 
@@ -57,7 +57,7 @@ private:
 // a pipe server on Windows. A reader's open succeeds at once; its reads wait
 // for write() and end at close().
 class FeedPipe {
-public:
+  public:
     explicit FeedPipe(const TempDir& dir);
     ~FeedPipe();
     FeedPipe(const FeedPipe&) = delete;
@@ -66,7 +66,7 @@ public:
     bool write(const Bytes& bytes);
     void close();
 
-private:
+  private:
     std::string path_;
     intptr_t handle_ = -1;
 };

@@ -54,17 +54,17 @@ TEST(Wmextract, PayloadsComeBackByteForByteThroughFilesAndPipes)
 
 #ifndef _WIN32 // the shell pipelines and FIFOs below are POSIX
     // Standard input and standard output, at the end of a pipe.
-    r = runTool("/bin/sh", {"-c", "cat " + shellQuote(s.video) + " | " + shellQuote(kExtract) +
-                                      " - -"});
+    r = runTool("/bin/sh",
+                {"-c", "cat " + shellQuote(s.video) + " | " + shellQuote(kExtract) + " - -"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(Bytes(r.out.begin(), r.out.end()), s.data);
 
     // A named pipe as the video.
     const std::string pipe = dir.path("video.pipe");
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    r = runTool("/bin/sh", {"-c", "cat " + shellQuote(s.video) + " > " + shellQuote(pipe) +
-                                      " & " + shellQuote(kExtract) + " --verify " +
-                                      shellQuote(s.wm) + " " + shellQuote(pipe) + "; st=$?; wait; exit $st"});
+    r = runTool("/bin/sh", {"-c", "cat " + shellQuote(s.video) + " > " + shellQuote(pipe) + " & " +
+                                      shellQuote(kExtract) + " --verify " + shellQuote(s.wm) + " " +
+                                      shellQuote(pipe) + "; st=$?; wait; exit $st"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, console("checked 9 frames, 0 differ, 0 bit errors, smallest margin 36.50\n"));
 #endif
@@ -101,8 +101,9 @@ TEST(Wmextract, UnstampedVideoAndOtherDataFailVerification)
     // The same data, running out the way wmstamp handles it, verifies.
     r = runTool(kExtract, {"--verify", s.wm, s.video});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, console("Watermark data file \"" + s.wm + "\" ran out after 2 whole records\n"
-                     "checked 3 frames, 0 differ, 0 bit errors, smallest margin 36.50\n"));
+    EXPECT_EQ(r.err, console("Watermark data file \"" + s.wm +
+                             "\" ran out after 2 whole records\n"
+                             "checked 3 frames, 0 differ, 0 bit errors, smallest margin 36.50\n"));
 
     // Data that matches only its first two records names frame 2.
     Bytes other = s.data;
@@ -132,7 +133,7 @@ TEST(Wmextract, ExitStatuses)
     r = runTool(kExtract, {dir.path("missing.yuv"), out});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, console("wmextract: cannot open video file \"" + dir.path("missing.yuv") +
-                         "\": No such file or directory\n"));
+                             "\": No such file or directory\n"));
     EXPECT_FALSE(fileExists(out));
     r = runTool(kExtract, {"--verify", dir.path("missing.bin"), s.video});
     EXPECT_EQ(r.status, 2);
@@ -147,7 +148,9 @@ TEST(Wmextract, ExitStatuses)
 #ifndef _WIN32 // /proc/self/mem and /dev/full
     r = runTool(kExtract, {"/proc/self/mem", out});
     EXPECT_EQ(r.status, 5);
-    EXPECT_EQ(r.err, console("wmextract: error reading video file \"/proc/self/mem\": Input/output error\n"));
+    EXPECT_EQ(
+        r.err,
+        console("wmextract: error reading video file \"/proc/self/mem\": Input/output error\n"));
     r = runTool(kExtract, {s.video, "/dev/full"});
     EXPECT_EQ(r.status, 5);
     EXPECT_EQ(r.err,
@@ -158,5 +161,6 @@ TEST(Wmextract, ExitStatuses)
     writeFile(dir.path("empty.yuv"), Bytes(kFrame - 1, 0));
     r = runTool(kExtract, {"--verify", s.wm, dir.path("empty.yuv")});
     EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err, console("wmextract: no whole frame to verify in \"" + dir.path("empty.yuv") + "\"\n"));
+    EXPECT_EQ(r.err, console("wmextract: no whole frame to verify in \"" + dir.path("empty.yuv") +
+                             "\"\n"));
 }

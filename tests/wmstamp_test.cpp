@@ -20,12 +20,11 @@ namespace {
 
 const std::string kTool = WMSTAMP_PATH;
 const std::string kBanner = "Grelmo Video Watermark Insertion Tool (10-29-2014)\n";
-const std::string kUsage =
-    "Adds Grelmo watermark to a given.yuv file\n"
-    "Parameter 1: source filename with .yuv extension\n"
-    "Parameter 2: name of binary data file with watermark data, \n"
-    "      60 bytes per line\n"
-    "Parameter 3: name of output file, with .yuv extension\n";
+const std::string kUsage = "Adds Grelmo watermark to a given.yuv file\n"
+                           "Parameter 1: source filename with .yuv extension\n"
+                           "Parameter 2: name of binary data file with watermark data, \n"
+                           "      60 bytes per line\n"
+                           "Parameter 3: name of output file, with .yuv extension\n";
 constexpr size_t kFrame = 3110400;
 
 std::string finished(int frames)
@@ -73,12 +72,14 @@ TEST(Wmstamp, InputsThatCannotBeOpenedLeaveTheOutputAlone)
 
     RunResult r = stamp(dir.path("missing.yuv"), wm, out);
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.out, console(kBanner + "Input file \"" + dir.path("missing.yuv") + "\" not found\n"));
+    EXPECT_EQ(r.out,
+              console(kBanner + "Input file \"" + dir.path("missing.yuv") + "\" not found\n"));
     EXPECT_FALSE(fileExists(out));
 
     r = stamp(src, dir.path("missing.bin"), out);
     EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.out, console(kBanner + "Watermark data file \"" + dir.path("missing.bin") + "\" not found\n"));
+    EXPECT_EQ(r.out, console(kBanner + "Watermark data file \"" + dir.path("missing.bin") +
+                             "\" not found\n"));
     EXPECT_FALSE(fileExists(out));
 
     // Directories are opening failures too, before the output is touched.
@@ -101,7 +102,8 @@ TEST(Wmstamp, OutputThatCannotBeOpenedHasNoLineEnd)
     for (const std::string& out : {dir.path("no/such/dir/out.yuv"), dir.dir()}) {
         const RunResult r = stamp(src, wm, out);
         EXPECT_EQ(r.status, 4) << out;
-        EXPECT_EQ(r.out, console(kBanner + "Output file \"" + out + "\" cannot be opened for writing"));
+        EXPECT_EQ(r.out,
+                  console(kBanner + "Output file \"" + out + "\" cannot be opened for writing"));
     }
 }
 
@@ -129,7 +131,8 @@ TEST(Wmstamp, OutputThatIsAnInputByAnyPathIsRefused)
     for (const std::string& out : spellings) {
         const RunResult r = stamp(src, wm, out);
         EXPECT_EQ(r.status, 4) << out;
-        EXPECT_EQ(r.out, console(kBanner + "Output file \"" + out + "\" cannot be opened for writing"));
+        EXPECT_EQ(r.out,
+                  console(kBanner + "Output file \"" + out + "\" cannot be opened for writing"));
     }
     EXPECT_EQ(readFile(src), video);
     EXPECT_EQ(readFile(wm), data);
@@ -147,8 +150,8 @@ TEST(Wmstamp, CharacterDevicesServeAsAnyFile)
 
     r = stamp(src, null, null);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, console(kBanner + "Watermark data file \"" + null + "\" ran out after 0 whole records\n" +
-                         finished(1)));
+    EXPECT_EQ(r.out, console(kBanner + "Watermark data file \"" + null +
+                             "\" ran out after 0 whole records\n" + finished(1)));
 }
 
 TEST(Wmstamp, SourcesWithoutAWholeFrameGiveAnEmptyOutput)
@@ -212,7 +215,7 @@ TEST(Wmstamp, WatermarkDataThatRunsOutKeepsTheLastPayload)
         const RunResult r = stamp(src, wm, out);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, console(kBanner + "Watermark data file \"" + wm + "\" ran out after " +
-                             std::to_string(size / 60) + " whole records\n" + finished(4)));
+                                 std::to_string(size / 60) + " whole records\n" + finished(4)));
         EXPECT_EQ(checkStampedVideo(video, data, readFile(out)), "") << size << " bytes";
     }
 }
@@ -229,17 +232,21 @@ TEST(Wmstamp, ReadAndWriteErrorsAreStatusFive)
 
     RunResult r = stamp(src, wm, "/dev/full");
     EXPECT_EQ(r.status, 5);
-    EXPECT_EQ(r.out, console(kBanner + "Error writing output file \"/dev/full\": No space left on device\n"));
+    EXPECT_EQ(r.out, console(kBanner +
+                             "Error writing output file \"/dev/full\": No space left on device\n"));
 
     // Reading address 0 of a process's own memory fails with an I/O error.
     r = stamp("/proc/self/mem", wm, dir.path("out1.yuv"));
     EXPECT_EQ(r.status, 5);
-    EXPECT_EQ(r.out, console(kBanner + "Error reading input file \"/proc/self/mem\": Input/output error\n"));
+    EXPECT_EQ(r.out, console(kBanner +
+                             "Error reading input file \"/proc/self/mem\": Input/output error\n"));
 
     r = stamp(src, "/proc/self/mem", dir.path("out2.yuv"));
     EXPECT_EQ(r.status, 5);
-    EXPECT_EQ(r.out, console(kBanner +
-                         "Error reading watermark data file \"/proc/self/mem\": Input/output error\n"));
+    EXPECT_EQ(
+        r.out,
+        console(kBanner +
+                "Error reading watermark data file \"/proc/self/mem\": Input/output error\n"));
     EXPECT_TRUE(readFile(dir.path("out2.yuv")).empty());
 #endif
 }
@@ -276,7 +283,8 @@ TEST(Wmstamp, NamedPipesInAndOut)
     GTEST_SKIP() << "POSIX only: FIFOs in and out";
 #else
     TempDir dir;
-    const std::string src = dir.path("src.pipe"), wm = dir.path("wm.pipe"), out = dir.path("out.pipe");
+    const std::string src = dir.path("src.pipe"), wm = dir.path("wm.pipe"),
+                      out = dir.path("out.pipe");
     for (const auto& p : {src, wm, out})
         ASSERT_EQ(mkfifo(p.c_str(), 0600), 0);
     const Bytes video = makeVideo(11, 77, 19);
@@ -301,7 +309,8 @@ TEST(Wmstamp, ReaderThatGoesAwayIsAWriteError)
     GTEST_SKIP() << "POSIX only: a FIFO reader that goes away";
 #else
     TempDir dir;
-    const std::string src = dir.path("src.yuv"), wm = dir.path("wm.bin"), out = dir.path("out.pipe");
+    const std::string src = dir.path("src.yuv"), wm = dir.path("wm.bin"),
+                      out = dir.path("out.pipe");
     writeFile(src, makeVideo(4, 0, 21));
     writeFile(wm, Bytes(60, 1));
     ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
@@ -341,7 +350,8 @@ TEST(Wmstamp, TwoInstancesContendingForOneFile)
     EXPECT_EQ(r.out, console(kBanner + "Input file \"" + held + "\" not found\n"));
     r = stamp(other, wm, held);
     EXPECT_EQ(r.status, 4);
-    EXPECT_EQ(r.out, console(kBanner + "Output file \"" + held + "\" cannot be opened for writing"));
+    EXPECT_EQ(r.out,
+              console(kBanner + "Output file \"" + held + "\" cannot be opened for writing"));
 #ifndef _WIN32
     EXPECT_EQ(readFile(held), before);
 #endif

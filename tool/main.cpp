@@ -26,8 +26,8 @@ constexpr const char* outputWriteError = "Error writing output file \"%s\": %s\n
 // The frame loop: read, stamp, write, count, until a read of the source
 // delivers less than a whole frame. Closes the output on the normal way out.
 int streamFrames(FILE* pInFile, const std::string& inFileName, PayloadReader& wm,
-                 const std::string& inWmName, Stream& pOutFile,
-                 const std::string& outFileName, int64_t& frameCount)
+                 const std::string& inWmName, Stream& pOutFile, const std::string& outFileName,
+                 int64_t& frameCount)
 {
     std::array<uint8_t, payloadSize> markDat{};
     std::array<uint8_t, payloadSize> wmData{};
@@ -48,7 +48,7 @@ int streamFrames(FILE* pInFile, const std::string& inFileName, PayloadReader& wm
         stampWatermark(wmData.data());
         if (payload == PayloadRead::ranOut)
             printNow(stdout, "Watermark data file \"%s\" ran out after %" PRId64 " whole records\n",
-                inWmName.c_str(), wm.wholeRecords);
+                     inWmName.c_str(), wm.wholeRecords);
         errno = 0;
         if (std::fwrite(frameBuf, 1, frameSize, pOutFile.get()) != frameSize)
             return reportIoError(outputWriteError, outFileName, errno);
@@ -99,8 +99,8 @@ int main(int argc, char** argv)
     }
     PayloadReader wm;
     wm.pFile = pWmFile.get();
-    const int status = streamFrames(pInFile.get(), inFileName, wm, inWmName, pOutFile,
-                                    outFileName, frameCount);
+    const int status =
+        streamFrames(pInFile.get(), inFileName, wm, inWmName, pOutFile, outFileName, frameCount);
     if (status == 0)
         printNow(stdout, "wrote %" PRId64 " frames\n", frameCount);
     releaseFrameBuffer();

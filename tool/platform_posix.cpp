@@ -22,10 +22,11 @@ bool lockWholeFile(int fd, short type)
         return true;
     if (errno == EAGAIN || errno == EACCES)
         return false;
+    // EINVAL: a kernel without them. Any other failure: no locking here.
     if (errno != EINVAL)
         return true;
-    // EINVAL: a kernel without them; fall back to process locks.
 #endif
+    // Process locks, where open-file-description locks are missing.
     if (fcntl(fd, F_SETLK, &fl) == 0)
         return true;
     return errno != EAGAIN && errno != EACCES;
