@@ -22,11 +22,6 @@ const std::string kSource = "ffmpeg -nostdin -loglevel error -y -f lavfi "
 const std::string kEncode =
     "ffmpeg -nostdin -loglevel error -y" + kRaw + "-i %s -c:v libx264 -preset medium -crf 23 %s";
 
-std::string q(const std::string& s)
-{
-    return "'" + s + "'";
-}
-
 RunResult shell(const std::string& script)
 {
     return runTool("/bin/sh", {"-c", script});
@@ -35,8 +30,8 @@ RunResult shell(const std::string& script)
 std::string encodeCommand(const std::string& in, const std::string& out)
 {
     std::string cmd = kEncode;
-    cmd.replace(cmd.find("%s"), 2, q(in));
-    cmd.replace(cmd.find("%s"), 2, q(out));
+    cmd.replace(cmd.find("%s"), 2, shellQuote(in));
+    cmd.replace(cmd.find("%s"), 2, shellQuote(out));
     return cmd;
 }
 
@@ -44,9 +39,9 @@ std::string encodeCommand(const std::string& in, const std::string& out)
 // a pipe, as a user would.
 RunResult decodeAndVerify(const std::string& mp4, const std::string& wm)
 {
-    return shell("ffmpeg -nostdin -loglevel error -i " + q(mp4) +
-                 " -fps_mode passthrough -f rawvideo -pix_fmt yuv420p - | " + q(kExtract) +
-                 " --verify " + q(wm) + " -");
+    return shell("ffmpeg -nostdin -loglevel error -i " + shellQuote(mp4) +
+                 " -fps_mode passthrough -f rawvideo -pix_fmt yuv420p - | " + shellQuote(kExtract) +
+                 " --verify " + shellQuote(wm) + " -");
 }
 
 class FfmpegChain : public ::testing::Test {
@@ -76,7 +71,7 @@ void expectClean(const RunResult& r)
 TEST_F(FfmpegChain, PayloadsSurviveX264ThroughFiles)
 {
     const std::string src = dir.path("src.yuv"), out = dir.path("stamped.yuv");
-    ASSERT_EQ(shell(kSource + q(src)).status, 0);
+    ASSERT_EQ(shell(kSource + shellQuote(src)).status, 0);
     ASSERT_EQ(runTool(kStamp, {src, dir.path("wm.bin"), out}).status, 0);
     const RunResult enc = shell(encodeCommand(out, dir.path("stamped.mp4")));
     ASSERT_EQ(enc.status, 0) << enc.err;
@@ -89,9 +84,10 @@ TEST_F(FfmpegChain, PayloadsSurviveX264ThroughNamedPipes)
     const std::string src = dir.path("src.pipe"), out = dir.path("out.pipe");
     ASSERT_EQ(mkfifo(src.c_str(), 0600), 0);
     ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
-    const RunResult chain = shell(
-        kSource + q(src) + " & " + encodeCommand(out, dir.path("stamped.mp4")) + " & " + q(kStamp) +
-        " " + q(src) + " " + q(dir.path("wm.bin")) + " " + q(out) + "; st=$?; wait; exit $st");
+    const RunResult chain =
+        shell(kSource + shellQuote(src) + " & " + encodeCommand(out, dir.path("stamped.mp4")) +
+              " & " + shellQuote(kStamp) + " " + shellQuote(src) + " " +
+              shellQuote(dir.path("wm.bin")) + " " + shellQuote(out) + "; st=$?; wait; exit $st");
     ASSERT_EQ(chain.status, 0) << chain.out << chain.err;
     EXPECT_NE(chain.out.find("wrote " + std::to_string(kFrames) + " frames\n"), std::string::npos);
     expectClean(decodeAndVerify(dir.path("stamped.mp4"), dir.path("wm.bin")));

@@ -59,6 +59,11 @@ std::string console(const std::string& text)
 #endif
 }
 
+std::string shellQuote(const std::string& word)
+{
+    return "'" + word + "'";
+}
+
 std::string nullDevice()
 {
 #ifdef _WIN32

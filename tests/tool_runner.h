@@ -79,6 +79,9 @@ bool heldByAnother(const std::string& path);
 // turns each line feed into CR LF.
 std::string console(const std::string& text);
 
+// A word for /bin/sh, quoted whole (names with no single quote).
+std::string shellQuote(const std::string& word);
+
 // The null character device: /dev/null or NUL.
 std::string nullDevice();
 

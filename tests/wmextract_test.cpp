@@ -29,13 +29,6 @@ Stamped stampClip(const TempDir& dir, int frames, size_t dataBytes, size_t extra
     return s;
 }
 
-#ifndef _WIN32
-std::string shellQuote(const std::string& s)
-{
-    return "'" + s + "'";
-}
-#endif
-
 } // namespace
 
 TEST(Wmextract, PayloadsComeBackByteForByteThroughFilesAndPipes)

@@ -48,6 +48,22 @@ FILE* refuse(int fd)
     return nullptr;
 }
 
+// Opens a file that is not a directory (Linux lets a reader open one).
+// Returns -1 on failure, with errno set.
+int openNonDirectory(const char* name, int flags, struct stat& st)
+{
+    const int fd = open(name, flags | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return -1;
+    const bool known = fstat(fd, &st) == 0;
+    if (known && !S_ISDIR(st.st_mode))
+        return fd;
+    if (known)
+        errno = EISDIR;
+    refuse(fd);
+    return -1;
+}
+
 } // namespace
 
 void preparePlatform()
@@ -58,16 +74,10 @@ void preparePlatform()
 
 FILE* openInputFile(const char* name)
 {
-    const int fd = open(name, O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    const int fd = openNonDirectory(name, O_RDONLY, st);
     if (fd < 0)
         return nullptr;
-    struct stat st;
-    if (fstat(fd, &st) != 0)
-        return refuse(fd);
-    if (S_ISDIR(st.st_mode)) {
-        errno = EISDIR;
-        return refuse(fd);
-    }
     // Locks only on regular files: two chained instances share a pipe.
     if (S_ISREG(st.st_mode) && !lockWholeFile(fd, F_RDLCK))
         return refuse(fd);
@@ -78,16 +88,10 @@ FILE* openInputFile(const char* name)
 FILE* openOutputFile(const char* name, FILE* pInFile, FILE* pWmFile)
 {
     // No O_TRUNC: nothing may be emptied before every check has passed.
-    const int fd = open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    struct stat st;
+    const int fd = openNonDirectory(name, O_WRONLY | O_CREAT, st);
     if (fd < 0)
         return nullptr;
-    struct stat st;
-    if (fstat(fd, &st) != 0)
-        return refuse(fd);
-    if (S_ISDIR(st.st_mode)) {
-        errno = EISDIR;
-        return refuse(fd);
-    }
     // /dev/null may well be an input and the output at once.
     if (!S_ISCHR(st.st_mode) && (isSameFile(st, pInFile) || isSameFile(st, pWmFile))) {
         errno = EBUSY;
