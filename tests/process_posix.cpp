@@ -1,13 +1,16 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <stdexcept>
+#include <thread>
 
 #include "tool_runner.h"
 
@@ -131,23 +134,22 @@ bool FeedPipe::write(const Bytes& bytes)
     return true;
 }
 
+bool FeedPipe::waitUntilRead()
+{
+    for (int i = 0; i < 1000; ++i) {
+        int unread = 0;
+        if (ioctl(static_cast<int>(handle_), FIONREAD, &unread) != 0)
+            return false;
+        if (unread == 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
 void FeedPipe::close()
 {
     if (handle_ >= 0)
         ::close(static_cast<int>(handle_));
     handle_ = -1;
-}
-
-bool heldByAnother(const std::string& path)
-{
-    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    // A write lock conflicts with every lock another open file holds.
-    struct flock fl = {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    const bool held = fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
-    close(fd);
-    return held;
 }

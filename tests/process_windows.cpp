@@ -140,6 +140,12 @@ bool FeedPipe::write(const Bytes& bytes)
     return true;
 }
 
+bool FeedPipe::waitUntilRead()
+{
+    // Returns once the client has read all that was written.
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(handle_)) != 0;
+}
+
 void FeedPipe::close()
 {
     if (handle_ == -1)
@@ -149,17 +155,4 @@ void FeedPipe::close()
     FlushFileBuffers(pipe);
     CloseHandle(pipe);
     handle_ = -1;
-}
-
-bool heldByAnother(const std::string& path)
-{
-    // Every share mode an instance uses denies writers, so asking to write
-    // (without changing anything) fails while one holds the file.
-    HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return GetLastError() == ERROR_SHARING_VIOLATION;
-    CloseHandle(file);
-    return false;
 }

@@ -64,16 +64,15 @@ class FeedPipe {
     FeedPipe& operator=(const FeedPipe&) = delete;
     const std::string& path() const { return path_; }
     bool write(const Bytes& bytes);
+    // Waits until the reader has taken everything written so far; false
+    // after ten seconds.
+    bool waitUntilRead();
     void close();
 
   private:
     std::string path_;
     intptr_t handle_ = -1;
 };
-
-// Whether some other open of `path` keeps this process from writing it:
-// another instance holding it as an input or as its output.
-bool heldByAnother(const std::string& path);
 
 // Console text as the platform delivers it to a pipe: text mode on Windows
 // turns each line feed into CR LF.

@@ -37,13 +37,6 @@ RunResult stamp(const std::string& src, const std::string& wm, const std::string
     return runTool(kTool, {src, wm, out});
 }
 
-void waitUntilHeld(const std::string& path)
-{
-    for (int i = 0; i < 1000 && !heldByAnother(path); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(heldByAnother(path)) << path << " never got held";
-}
-
 } // namespace
 
 TEST(Wmstamp, WrongArgumentCountPrintsUsage)
@@ -335,10 +328,13 @@ TEST(Wmstamp, TwoInstancesContendingForOneFile)
     writeFile(wm, Bytes(120, 2));
     writeFile(other, makeVideo(1, 0, 22));
 
-    // The first instance writes `held` and waits on its source pipe.
+    // The first instance writes `held` and waits on its source pipe. Once it
+    // has read from the pipe, it has opened all three files.
+    const Bytes video = makeVideo(1, 0, 23);
     FeedPipe feed(dir);
     ToolProcess writer(kTool, {feed.path(), wm, held});
-    waitUntilHeld(held);
+    ASSERT_TRUE(feed.write(Bytes(video.begin(), video.begin() + 1)));
+    ASSERT_TRUE(feed.waitUntilRead());
 #ifdef _WIN32
     // Held for exclusive use there: not even a plain reader gets in.
     EXPECT_THROW(readFile(held), std::runtime_error);
@@ -356,17 +352,19 @@ TEST(Wmstamp, TwoInstancesContendingForOneFile)
     EXPECT_EQ(readFile(held), before);
 #endif
 
-    const Bytes video = makeVideo(1, 0, 23);
-    EXPECT_TRUE(feed.write(video));
+    EXPECT_TRUE(feed.write(Bytes(video.begin() + 1, video.end())));
     feed.close();
     r = writer.finish();
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(checkStampedVideo(video, Bytes(120, 2), readFile(held)), "");
 
-    // An instance reading `other` keeps a second one from writing it.
+    // An instance reading `other` keeps a second one from writing it. It
+    // reads its watermark data after its frame, so a byte read from that
+    // pipe means all its files are open.
     FeedPipe wmFeed(dir);
     ToolProcess reader(kTool, {other, wmFeed.path(), dir.path("y.yuv")});
-    waitUntilHeld(other);
+    ASSERT_TRUE(wmFeed.write(Bytes(1, 0x42)));
+    ASSERT_TRUE(wmFeed.waitUntilRead());
     const Bytes otherBefore = readFile(other);
     r = stamp(held, wm, other);
     EXPECT_EQ(r.status, 4);
