@@ -67,9 +67,7 @@ int readBands(FILE* pVideoFile, const std::string& videoName, FILE* pDataFile,
             if (expected == PayloadRead::failed)
                 return reportFailure(5, "error reading watermark data file", dataName, errno);
             if (expected == PayloadRead::ranOut)
-                printNow(stderr,
-                         "Watermark data file \"%s\" ran out after %" PRId64 " whole records\n",
-                         dataName.c_str(), data.wholeRecords);
+                printNow(stderr, ranOutMessage, dataName.c_str(), data.wholeRecords);
             int bits = 0;
             for (size_t i = 0; i < payloadSize; ++i)
                 bits += static_cast<int>(std::bitset<8>(payload[i] ^ markDat[i]).count());

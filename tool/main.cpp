@@ -47,8 +47,7 @@ int streamFrames(FILE* pInFile, const std::string& inFileName, PayloadReader& wm
         wmData = markDat;
         stampWatermark(wmData.data());
         if (payload == PayloadRead::ranOut)
-            printNow(stdout, "Watermark data file \"%s\" ran out after %" PRId64 " whole records\n",
-                     inWmName.c_str(), wm.wholeRecords);
+            printNow(stdout, ranOutMessage, inWmName.c_str(), wm.wholeRecords);
         errno = 0;
         if (std::fwrite(frameBuf, 1, frameSize, pOutFile.get()) != frameSize)
             return reportIoError(outputWriteError, outFileName, errno);

@@ -3,6 +3,7 @@
 // the last payload again.
 #pragma once
 
+#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 
@@ -20,6 +21,10 @@ enum class PayloadRead {
     repeated, // the data ran out on an earlier frame
     failed,   // read error; errno tells why
 };
+
+// Said once, with the file name and wholeRecords, when the data runs out.
+constexpr const char* ranOutMessage =
+    "Watermark data file \"%s\" ran out after %" PRId64 " whole records\n";
 
 // Fills markDat with the payload for the next frame. markDat must hold what
 // the previous call left there (zeros before the first call).
