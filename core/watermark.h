@@ -28,6 +28,7 @@ constexpr int bandLength = bandPasses * bandRowLength;
 constexpr uint8_t neutralChroma = 128;
 
 static_assert(bandRowLength == frameWidth, "one pass must fill one luma row");
+static_assert(bandLength == 2 * frameWidth, "the band is luma rows 0 and 1");
 
 // The frame buffer and its companions, valid from setUpFrameBuffer until
 // releaseFrameBuffer.

@@ -11,8 +11,6 @@
 
 namespace {
 
-const std::string kStamp = WMSTAMP_PATH;
-const std::string kExtract = WMEXTRACT_PATH;
 constexpr int kFrames = 25;
 
 const std::string kRaw = " -f rawvideo -pix_fmt yuv420p -s 1920x1080 -r 25 ";

@@ -9,8 +9,6 @@
 
 namespace {
 
-const std::string kStamp = WMSTAMP_PATH;
-const std::string kExtract = WMEXTRACT_PATH;
 constexpr size_t kFrame = 3110400;
 
 // A stamped clip and the data it was stamped with.

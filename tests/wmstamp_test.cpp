@@ -18,7 +18,6 @@
 
 namespace {
 
-const std::string kTool = WMSTAMP_PATH;
 const std::string kBanner = "Grelmo Video Watermark Insertion Tool (10-29-2014)\n";
 const std::string kUsage = "Adds Grelmo watermark to a given.yuv file\n"
                            "Parameter 1: source filename with .yuv extension\n"
@@ -34,7 +33,7 @@ std::string finished(int frames)
 
 RunResult stamp(const std::string& src, const std::string& wm, const std::string& out)
 {
-    return runTool(kTool, {src, wm, out});
+    return runTool(kStamp, {src, wm, out});
 }
 
 } // namespace
@@ -42,14 +41,14 @@ RunResult stamp(const std::string& src, const std::string& wm, const std::string
 TEST(Wmstamp, WrongArgumentCountPrintsUsage)
 {
     TempDir dir;
-    const RunResult none = runTool(kTool, {});
+    const RunResult none = runTool(kStamp, {});
     EXPECT_EQ(none.status, 1);
     EXPECT_EQ(none.out, console(kBanner + kUsage));
 
     writeFile(dir.path("src.yuv"), makeVideo(1, 0, 1));
     writeFile(dir.path("wm.bin"), Bytes(60, 1));
-    const RunResult four = runTool(kTool, {dir.path("src.yuv"), dir.path("wm.bin"),
-                                           dir.path("out.yuv"), dir.path("more.yuv")});
+    const RunResult four = runTool(kStamp, {dir.path("src.yuv"), dir.path("wm.bin"),
+                                            dir.path("out.yuv"), dir.path("more.yuv")});
     EXPECT_EQ(four.status, 1);
     EXPECT_EQ(four.out, console(kBanner + kUsage));
     EXPECT_FALSE(fileExists(dir.path("out.yuv")));
@@ -259,7 +258,7 @@ TEST(Wmstamp, FrameBufferThatCannotBeAllocatedIsStatusSix)
     // frame buffer alone fails; the tool must say so, never crash.
     bool sawStatusSix = false;
     for (unsigned long mib = 2; mib <= 24; ++mib) {
-        const RunResult r = runTool(kTool, {src, wm, out}, {mib << 20});
+        const RunResult r = runTool(kStamp, {src, wm, out}, {mib << 20});
         EXPECT_EQ(r.signal, 0) << "killed at " << mib << " MiB";
         if (r.status == 6) {
             sawStatusSix = true;
@@ -283,7 +282,7 @@ TEST(Wmstamp, NamedPipesInAndOut)
     const Bytes video = makeVideo(11, 77, 19);
     const Bytes data = makeRandomBytes(11 * 60, 20);
 
-    ToolProcess tool(kTool, {src, wm, out});
+    ToolProcess tool(kStamp, {src, wm, out});
     std::thread feedVideo([&] { writeFile(src, video); });
     std::thread feedData([&] { writeFile(wm, data); });
     const Bytes stamped = readFile(out);
@@ -307,7 +306,7 @@ TEST(Wmstamp, ReaderThatGoesAwayIsAWriteError)
     writeFile(src, makeVideo(4, 0, 21));
     writeFile(wm, Bytes(60, 1));
     ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
-    ToolProcess tool(kTool, {src, wm, out});
+    ToolProcess tool(kStamp, {src, wm, out});
     const int fd = open(out.c_str(), O_RDONLY);
     ASSERT_GE(fd, 0);
     std::vector<char> some(4096);
@@ -332,7 +331,7 @@ TEST(Wmstamp, TwoInstancesContendingForOneFile)
     // has read from the pipe, it has opened all three files.
     const Bytes video = makeVideo(1, 0, 23);
     FeedPipe feed(dir);
-    ToolProcess writer(kTool, {feed.path(), wm, held});
+    ToolProcess writer(kStamp, {feed.path(), wm, held});
     ASSERT_TRUE(feed.write(Bytes(video.begin(), video.begin() + 1)));
     ASSERT_TRUE(feed.waitUntilRead());
 #ifdef _WIN32
@@ -362,7 +361,7 @@ TEST(Wmstamp, TwoInstancesContendingForOneFile)
     // reads its watermark data after its frame, so a byte read from that
     // pipe means all its files are open.
     FeedPipe wmFeed(dir);
-    ToolProcess reader(kTool, {other, wmFeed.path(), dir.path("y.yuv")});
+    ToolProcess reader(kStamp, {other, wmFeed.path(), dir.path("y.yuv")});
     ASSERT_TRUE(wmFeed.write(Bytes(1, 0x42)));
     ASSERT_TRUE(wmFeed.waitUntilRead());
     const Bytes otherBefore = readFile(other);
