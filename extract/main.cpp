@@ -7,7 +7,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "payload_reader.h"
 #include "platform.h"
@@ -17,21 +16,72 @@
 namespace {
 
 constexpr const char* usageText =
-    "usage: wmextract VIDEO PAYLOADS\n"
-    "       wmextract --verify DATA VIDEO\n"
+    "usage: wmextract [--band] VIDEO PAYLOADS\n"
+    "       wmextract [--band] --verify DATA VIDEO\n"
+    "       wmextract --help | --version\n"
     "Reads the watermark band of every whole frame of VIDEO (raw 1920x1080\n"
     "YUV 4:2:0). The first form writes each frame's 60-byte payload to\n"
-    "PAYLOADS. The second compares each frame's payload with the record that\n"
-    "wmstamp stamps from the watermark data file DATA, names every frame that\n"
-    "differs and ends with status 3 if any does. '-' is standard input for\n"
-    "VIDEO and standard output for PAYLOADS.\n"
+    "PAYLOADS, which is created only once VIDEO has a whole frame. The second\n"
+    "compares each frame's payload with the record that wmstamp stamps from\n"
+    "the watermark data file DATA, names every frame that differs and ends\n"
+    "with status 3 if any does. With --band, VIDEO holds only the band: luma\n"
+    "rows 0 and 1, 3840 bytes a frame. '-' is standard input for VIDEO and\n"
+    "standard output for PAYLOADS.\n"
     "Exit status: 0 success, 1 usage, 2 a file cannot be opened, 3 a frame\n"
-    "differs, 5 a read or write error, 6 no memory for a frame.\n";
+    "differs or VIDEO has no whole frame, 5 a read or write error, 6 no\n"
+    "memory for a frame.\n";
 
-int reportFailure(int status, const char* what, const std::string& name, int err)
+int reportFailure(int status, const char* what, const char* name, int err)
 {
-    printNow(stderr, "wmextract: %s \"%s\": %s\n", what, name.c_str(), ioReason(err));
+    printNow(stderr, "wmextract: %s \"%s\": %s\n", what, name, ioReason(err));
     return status;
+}
+
+// Where each frame's band comes from. On a regular file only the band rows
+// are read and the rest of the frame is skipped; a pipe is read through.
+struct VideoReader {
+    NamedStream video;
+    size_t frameBytes = 0;     // bytes one frame takes in VIDEO
+    bool seeking = false;      // read the band, seek over the rest
+    uint64_t framesLeft = 0;   // whole frames still to read, when seeking
+    uint64_t ignoredBytes = 0; // an incomplete last frame, once known
+};
+
+void startReading(VideoReader& reader, bool bandOnly)
+{
+    reader.frameBytes = bandOnly ? static_cast<size_t>(bandLength) : frameSize;
+    uint64_t bytes = 0;
+    // The file's size settles the frame count exactly as reading it through
+    // would: N whole frames and an ignored remainder. Pseudo-files such as
+    // those of /proc claim a size of 0, so a file too small for a frame is
+    // read through rather than trusted.
+    if (!bandOnly && bytesLeftInFile(reader.video.pFile, bytes) && bytes >= frameSize) {
+        reader.seeking = true;
+        reader.framesLeft = bytes / frameSize;
+        reader.ignoredBytes = bytes % frameSize;
+    }
+}
+
+// Reads the next frame's band rows to the start of frameBuf.
+BlockRead readBand(VideoReader& reader)
+{
+    size_t got = 0;
+    if (!reader.seeking) {
+        const BlockRead read = readBlock(reader.video.pFile, frameBuf, reader.frameBytes, got);
+        if (read == BlockRead::end)
+            reader.ignoredBytes = got;
+        return read;
+    }
+    if (reader.framesLeft == 0)
+        return BlockRead::end;
+    const BlockRead read = readBlock(reader.video.pFile, frameBuf, bandLength, got);
+    if (read != BlockRead::whole)
+        return read;
+    // Nothing past the last whole frame's band is needed.
+    if (--reader.framesLeft > 0 &&
+        std::fseek(reader.video.pFile, static_cast<long>(frameSize - bandLength), SEEK_CUR) != 0)
+        return BlockRead::failed;
+    return BlockRead::whole;
 }
 
 struct Tally {
@@ -41,62 +91,96 @@ struct Tally {
     double smallestMargin = maxMargin;
 };
 
-// One pass over the video. With pDataFile set it verifies, otherwise it
-// writes every payload to pPayloadFile.
-int readBands(FILE* pVideoFile, const std::string& videoName, FILE* pDataFile,
-              const std::string& dataName, FILE* pPayloadFile, const std::string& payloadName,
-              Tally& tally)
+// Decodes the frame in frameBuf and verifies it against `data`, or writes
+// its payload to `payloads`. markDat keeps what the previous frame's record
+// left, as wmstamp's does.
+int handleFrame(PayloadReader* data, uint8_t markDat[payloadSize], const NamedStream& payloads,
+                Tally& tally)
+{
+    std::array<uint8_t, payloadSize> payload{};
+    const double margin =
+        decodeBandRows(frameBuf, frameBuf + frameWidth, payloadSize, payload.data());
+    if (margin < tally.smallestMargin)
+        tally.smallestMargin = margin;
+    if (data == nullptr) {
+        if (!writeBlock(payloads.pFile, payload.data(), payloadSize))
+            return reportFailure(5, "error writing payload file", payloads.name, errno);
+        return 0;
+    }
+    const PayloadRead expected = readNextPayload(*data, markDat);
+    if (expected == PayloadRead::failed)
+        return reportFailure(5, "error reading watermark data file", data->data.name, errno);
+    if (expected == PayloadRead::ranOut)
+        printNow(stderr, ranOutMessage, data->data.name, data->wholeRecords);
+    int bits = 0;
+    for (size_t i = 0; i < payloadSize; ++i)
+        bits += static_cast<int>(std::bitset<8>(payload[i] ^ markDat[i]).count());
+    if (bits > 0) {
+        ++tally.differing;
+        tally.bitErrors += bits;
+        printNow(stderr, "frame %" PRId64 ": %d bit errors (margin %.2f)\n", tally.frames, bits,
+                 margin);
+    }
+    return 0;
+}
+
+// The rest of the pass, from a first whole frame already in frameBuf.
+int readBands(VideoReader& video, PayloadReader* data, const NamedStream& payloads, Tally& tally)
 {
     const bool showProgress = isTerminal(stderr);
-    PayloadReader data;
-    data.pFile = pDataFile;
     std::array<uint8_t, payloadSize> markDat{};
-    std::array<uint8_t, payloadSize> payload{};
-    for (;;) {
-        const FrameRead frame = readFrame(pVideoFile);
-        if (frame == FrameRead::failed)
-            return reportFailure(5, "error reading video file", videoName, errno);
-        if (frame == FrameRead::end)
-            return 0;
-        const double margin =
-            decodeBandRows(frameBuf, frameBuf + frameWidth, payloadSize, payload.data());
-        if (margin < tally.smallestMargin)
-            tally.smallestMargin = margin;
-        if (pDataFile != nullptr) {
-            const PayloadRead expected = readNextPayload(data, markDat.data());
-            if (expected == PayloadRead::failed)
-                return reportFailure(5, "error reading watermark data file", dataName, errno);
-            if (expected == PayloadRead::ranOut)
-                printNow(stderr, ranOutMessage, dataName.c_str(), data.wholeRecords);
-            int bits = 0;
-            for (size_t i = 0; i < payloadSize; ++i)
-                bits += static_cast<int>(std::bitset<8>(payload[i] ^ markDat[i]).count());
-            if (bits > 0) {
-                ++tally.differing;
-                tally.bitErrors += bits;
-                printNow(stderr, "frame %" PRId64 ": %d bit errors (margin %.2f)\n", tally.frames,
-                         bits, margin);
-            }
-        } else {
-            errno = 0;
-            if (std::fwrite(payload.data(), 1, payloadSize, pPayloadFile) != payloadSize)
-                return reportFailure(5, "error writing payload file", payloadName, errno);
-        }
+    BlockRead read = BlockRead::whole;
+    while (read == BlockRead::whole) {
+        if (const int status = handleFrame(data, markDat.data(), payloads, tally))
+            return status;
         ++tally.frames;
         if (showProgress && tally.frames % 10 == 0)
             printNow(stderr, "frame# %" PRId64 "        \r", tally.frames);
+        read = readBand(video);
     }
+    if (read == BlockRead::failed)
+        return reportFailure(5, "error reading video file", video.video.name, errno);
+    return 0;
+}
+
+// Says what the pass left aside, so that a verdict on part of a video does
+// not pass for one on all of it.
+void reportLeftovers(const VideoReader& video, PayloadReader* data)
+{
+    if (video.ignoredBytes > 0)
+        printNow(stderr, "wmextract: ignored an incomplete last frame of %" PRIu64 " bytes\n",
+                 video.ignoredBytes);
+    int64_t unused = 0;
+    if (data != nullptr && countUnusedRecords(*data, unused) && unused > 0)
+        printNow(stderr, "wmextract: %" PRId64 " records of \"%s\" were not used\n", unused,
+                 data->data.name);
 }
 
 // Opens an input by name, or standard input for "-".
-FILE* openVideo(const std::string& name, Stream& owner)
+FILE* openVideo(const char* name, Stream& owner)
 {
-    if (name == "-") {
-        useBinaryMode(stdin);
+    if (std::strcmp(name, "-") == 0) {
+        useForData(stdin);
         return stdin;
     }
-    owner.reset(openInputFile(name.c_str()));
+    owner.reset(openInputFile(name));
     return owner.get();
+}
+
+// Opens the payload file by name, or standard output for "-"; never the
+// video itself.
+FILE* openPayloads(const char* name, FILE* pVideoFile, Stream& owner)
+{
+    if (std::strcmp(name, "-") != 0) {
+        owner.reset(openOutputFile(name, {pVideoFile}));
+        return owner.get();
+    }
+    if (isSameFile(stdout, pVideoFile)) {
+        errno = EBUSY;
+        return nullptr;
+    }
+    useForData(stdout);
+    return stdout;
 }
 
 } // namespace
@@ -108,65 +192,80 @@ int main(int argc, char** argv)
         std::fputs(usageText, stdout);
         return 0;
     }
-    const bool verify = argc == 4 && std::strcmp(argv[1], "--verify") == 0;
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("wmextract %s\n", WM_VERSION);
+        return 0;
+    }
+    const bool bandOnly = argc > 1 && std::strcmp(argv[1], "--band") == 0;
+    char** args = argv + (bandOnly ? 2 : 1);
+    const int count = argc - (bandOnly ? 2 : 1);
+    const bool verify = count == 3 && std::strcmp(args[0], "--verify") == 0;
     const bool extract =
-        argc == 3 && std::strncmp(argv[1], "--", 2) != 0 && std::strncmp(argv[2], "--", 2) != 0;
+        count == 2 && std::strncmp(args[0], "--", 2) != 0 && std::strncmp(args[1], "--", 2) != 0;
     if (!verify && !extract) {
         std::fputs(usageText, stderr);
         return 1;
     }
 
-    const std::string videoName = verify ? argv[3] : argv[1];
+    VideoReader video;
+    video.video.name = verify ? args[2] : args[0];
     Stream videoOwner;
-    FILE* pVideoFile = openVideo(videoName, videoOwner);
-    if (pVideoFile == nullptr)
-        return reportFailure(2, "cannot open video file", videoName, errno);
+    video.video.pFile = openVideo(video.video.name, videoOwner);
+    if (video.video.pFile == nullptr)
+        return reportFailure(2, "cannot open video file", video.video.name, errno);
 
-    std::string dataName;
-    Stream pDataFile;
-    std::string payloadName;
-    Stream payloadOwner;
-    FILE* pPayloadFile = nullptr;
+    PayloadReader data;
+    Stream dataOwner;
     if (verify) {
-        dataName = argv[2];
-        pDataFile.reset(openInputFile(dataName.c_str()));
-        if (!pDataFile)
-            return reportFailure(2, "cannot open watermark data file", dataName, errno);
-    } else if ((payloadName = argv[2]) == "-") {
-        useBinaryMode(stdout);
-        pPayloadFile = stdout;
-    } else {
-        payloadOwner.reset(openOutputFile(payloadName.c_str(), pVideoFile, nullptr));
-        pPayloadFile = payloadOwner.get();
-        if (pPayloadFile == nullptr)
-            return reportFailure(2, "cannot open payload file", payloadName, errno);
+        data.data.name = args[1];
+        dataOwner.reset(openInputFile(data.data.name));
+        data.data.pFile = dataOwner.get();
+        if (data.data.pFile == nullptr)
+            return reportFailure(2, "cannot open watermark data file", data.data.name, errno);
     }
 
     if (!setUpFrameBuffer()) {
         printNow(stderr, "wmextract: cannot allocate the frame buffer\n");
         return 6;
     }
+    // PAYLOADS is created only once VIDEO proves to be video: swapping the
+    // two forms' arguments must not empty a stamped video.
+    startReading(video, bandOnly);
+    const BlockRead first = readBand(video);
+    if (first != BlockRead::whole) {
+        releaseFrameBuffer();
+        if (first == BlockRead::failed)
+            return reportFailure(5, "error reading video file", video.video.name, errno);
+        reportLeftovers(video, nullptr);
+        printNow(stderr, "wmextract: no whole frame to %s in \"%s\"\n",
+                 verify ? "verify" : "extract", video.video.name);
+        return 3;
+    }
+    NamedStream payloads;
+    Stream payloadOwner;
+    if (extract) {
+        payloads.name = args[1];
+        payloads.pFile = openPayloads(payloads.name, video.video.pFile, payloadOwner);
+        if (payloads.pFile == nullptr) {
+            releaseFrameBuffer();
+            return reportFailure(2, "cannot open payload file", payloads.name, errno);
+        }
+    }
+
     Tally tally;
-    int status = readBands(pVideoFile, videoName, pDataFile.get(), dataName, pPayloadFile,
-                           payloadName, tally);
+    const int status = readBands(video, verify ? &data : nullptr, payloads, tally);
     releaseFrameBuffer();
     if (status != 0)
         return status;
+    reportLeftovers(video, verify ? &data : nullptr);
 
-    if (!verify) {
+    if (extract) {
         payloadOwner.release();
-        if (!closeOutputStream(pPayloadFile))
-            return reportFailure(5, "error writing payload file", payloadName, errno);
-        printNow(stderr, "extracted %" PRId64 " payloads", tally.frames);
-        if (tally.frames > 0)
-            printNow(stderr, ", smallest margin %.2f", tally.smallestMargin);
-        printNow(stderr, "\n");
+        if (!closeOutputStream(payloads.pFile))
+            return reportFailure(5, "error writing payload file", payloads.name, errno);
+        printNow(stderr, "extracted %" PRId64 " payloads, smallest margin %.2f\n", tally.frames,
+                 tally.smallestMargin);
         return 0;
-    }
-    if (tally.frames == 0) {
-        // An empty video proves nothing about the watermark.
-        printNow(stderr, "wmextract: no whole frame to verify in \"%s\"\n", videoName.c_str());
-        return 3;
     }
     printNow(stderr,
              "checked %" PRId64 " frames, %" PRId64 " differ, %" PRId64

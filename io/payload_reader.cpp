@@ -1,21 +1,44 @@
 #include "payload_reader.h"
 
+#include <array>
 #include <cstring>
 
 PayloadRead readNextPayload(PayloadReader& reader, uint8_t markDat[payloadSize])
 {
     if (reader.exhausted)
         return PayloadRead::repeated;
-    const size_t got = std::fread(markDat, 1, payloadSize, reader.pFile);
-    if (got == payloadSize) {
+    size_t got = 0;
+    const BlockRead read = readBlock(reader.data.pFile, markDat, payloadSize, got);
+    if (read == BlockRead::whole) {
         ++reader.wholeRecords;
         return PayloadRead::whole;
     }
-    if (std::ferror(reader.pFile))
+    if (read == BlockRead::failed)
         return PayloadRead::failed;
     reader.exhausted = true;
     // A short last record never carries the tail of the one before it.
     if (got > 0)
         std::memset(markDat + got, 0, payloadSize - got);
     return PayloadRead::ranOut;
+}
+
+bool countUnusedRecords(PayloadReader& reader, int64_t& records)
+{
+    records = 0;
+    if (reader.exhausted)
+        return true;
+    // The data may be a pipe, so it is read through rather than measured.
+    std::array<uint8_t, 64 * payloadSize> chunk;
+    uint64_t bytes = 0;
+    for (;;) {
+        size_t got = 0;
+        const BlockRead read = readBlock(reader.data.pFile, chunk.data(), chunk.size(), got);
+        bytes += got;
+        if (read == BlockRead::failed)
+            return false;
+        if (read == BlockRead::end)
+            break;
+    }
+    records = static_cast<int64_t>((bytes + payloadSize - 1) / payloadSize);
+    return true;
 }

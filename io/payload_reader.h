@@ -5,12 +5,12 @@
 
 #include <cinttypes>
 #include <cstdint>
-#include <cstdio>
 
+#include "stream_io.h"
 #include "watermark.h"
 
 struct PayloadReader {
-    FILE* pFile = nullptr;
+    NamedStream data;
     bool exhausted = false;
     int64_t wholeRecords = 0;
 };
@@ -29,3 +29,7 @@ constexpr const char* ranOutMessage =
 // Fills markDat with the payload for the next frame. markDat must hold what
 // the previous call left there (zeros before the first call).
 PayloadRead readNextPayload(PayloadReader& reader, uint8_t markDat[payloadSize]);
+
+// Reads the data to its end and counts the records no frame used, a short
+// last one included. False on a read error.
+bool countUnusedRecords(PayloadReader& reader, int64_t& records);

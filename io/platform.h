@@ -1,11 +1,15 @@
-// Opening the three files with the sharing rules the tool relies on:
+// Opening the programs' files with the sharing rules the tools rely on:
 // inputs shared with readers but not writers, the output exclusive and
 // truncated only once nothing refuses it. One implementation per platform.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 
-// Process-wide set-up before any file is touched.
+// Process-wide set-up before any file is touched: write errors are errors,
+// not signals, and standard input, output and error are open, so that no
+// file the program opens can stand in for one of them.
 void preparePlatform();
 
 // Opens an existing file for binary reading. nullptr on failure, including
@@ -14,12 +18,21 @@ FILE* openInputFile(const char* name);
 
 // Opens (creating if absent) a file for binary writing and empties it.
 // nullptr on failure, and then an existing file is left as it was: a
-// directory, a file that is either open input by any path, or a file another
-// instance holds.
-FILE* openOutputFile(const char* name, FILE* pInFile, FILE* pWmFile);
+// directory, a file that is one of the `others` open streams by any path,
+// or a file another instance holds.
+FILE* openOutputFile(const char* name, std::initializer_list<FILE*> others);
+
+// Whether two streams are one file (or one pipe). Character devices never
+// count: /dev/null may well be an input and the output at once.
+bool isSameFile(FILE* pOne, FILE* pOther);
+
+// The bytes left to read in a regular file, from the stream's position;
+// false for pipes, devices and anything else that cannot seek.
+bool bytesLeftInFile(FILE* pFile, uint64_t& bytes);
 
 // Whether a stream is a terminal, where a progress line belongs.
 bool isTerminal(FILE* pStream);
 
-// Standard input or output carrying binary data rather than text.
-void useBinaryMode(FILE* pStream);
+// Standard input or output carrying binary data rather than text: binary
+// mode, blocking transfers, and a large pipe buffer where it is a pipe.
+void useForData(FILE* pStream);

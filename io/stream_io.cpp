@@ -4,8 +4,6 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "watermark.h"
-
 bool closeOutputStream(FILE* pFile)
 {
     // After a failed flush glibc's fclose can still return 0, so the
@@ -35,9 +33,16 @@ const char* ioReason(int err)
     return err != 0 ? std::strerror(err) : "short transfer";
 }
 
-FrameRead readFrame(FILE* pFile)
+BlockRead readBlock(FILE* pFile, uint8_t* buffer, size_t bytes, size_t& got)
 {
-    if (std::fread(frameBuf, 1, frameSize, pFile) == frameSize)
-        return FrameRead::whole;
-    return std::ferror(pFile) ? FrameRead::failed : FrameRead::end;
+    got = std::fread(buffer, 1, bytes, pFile);
+    if (got == bytes)
+        return BlockRead::whole;
+    return std::ferror(pFile) ? BlockRead::failed : BlockRead::end;
+}
+
+bool writeBlock(FILE* pFile, const uint8_t* buffer, size_t bytes)
+{
+    errno = 0;
+    return std::fwrite(buffer, 1, bytes, pFile) == bytes;
 }

@@ -1,6 +1,8 @@
-// Checked block I/O on stdio streams, shared by every program that writes.
+// Checked block I/O on stdio streams, shared by both programs.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
@@ -9,6 +11,13 @@ struct StreamCloser {
 };
 // Closes on every early way out; an output is closed with closeOutputStream.
 using Stream = std::unique_ptr<FILE, StreamCloser>;
+
+// An open stream and the name it was given on the command line, which every
+// message about it quotes.
+struct NamedStream {
+    FILE* pFile = nullptr;
+    const char* name = "";
+};
 
 // Flushes and closes an output stream. False, with errno set, when any
 // buffered byte did not reach the file.
@@ -24,11 +33,16 @@ void printNow(FILE* pStream, const char* format, ...);
 // The reason for a failed call, worded for a message.
 const char* ioReason(int err);
 
-enum class FrameRead {
-    whole,  // a whole frame is in frameBuf
-    end,    // the stream ended, possibly inside an incomplete frame
+enum class BlockRead {
+    whole,  // the whole block is in the buffer
+    end,    // the stream ended, possibly inside an incomplete block
     failed, // read error; errno tells why
 };
 
-// Reads the next frame into the frame buffer as one block.
-FrameRead readFrame(FILE* pFile);
+// Reads one block of `bytes` bytes. `got` is the count stored, which is
+// less than `bytes` only at the end or on an error.
+BlockRead readBlock(FILE* pFile, uint8_t* buffer, size_t bytes, size_t& got);
+
+// Writes one block; false, with errno set (0 for a short write without a
+// reason), when it did not all go.
+bool writeBlock(FILE* pFile, const uint8_t* buffer, size_t bytes);

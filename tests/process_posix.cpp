@@ -47,15 +47,26 @@ ToolProcess::ToolProcess(const std::string& path, const std::vector<std::string>
     for (const auto& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
+    const std::string input = options.input.empty() ? "/dev/null" : options.input;
+    const int inputFlags = O_RDONLY | O_CLOEXEC | (options.nonBlockingInput ? O_NONBLOCK : 0);
     impl_->pid = fork();
     if (impl_->pid == 0) {
         // Only async-signal-safe calls between fork and exec.
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
-        dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
+        dup2(open(input.c_str(), inputFlags), 0);
+        if (options.closeStandardStreams) {
+            close(0);
+            close(1);
+            close(2);
+        }
         if (options.addressSpaceLimit != 0) {
             struct rlimit limit = {options.addressSpaceLimit, options.addressSpaceLimit};
             setrlimit(RLIMIT_AS, &limit);
+        }
+        if (options.fileSizeLimit != 0) {
+            struct rlimit limit = {options.fileSizeLimit, options.fileSizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
         }
         execv(path.c_str(), argv.data());
         _exit(126);

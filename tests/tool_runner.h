@@ -20,8 +20,13 @@ struct RunResult {
     std::string err; // all of standard error
 };
 
+// What the child starts with; everything here is POSIX only.
 struct RunOptions {
-    unsigned long addressSpaceLimit = 0; // bytes; 0 for none (POSIX only)
+    unsigned long addressSpaceLimit = 0; // bytes; 0 for none
+    unsigned long fileSizeLimit = 0;     // bytes; 0 for none
+    bool closeStandardStreams = false;   // start with descriptors 0, 1 and 2 closed
+    std::string input;                   // standard input from this path, not /dev/null
+    bool nonBlockingInput = false;       // ... opened non-blocking
 };
 
 // A program started in the background, standard input empty; finish()

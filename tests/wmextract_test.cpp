@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #endif
 
+#include <chrono>
+#include <thread>
+
 #include "tool_runner.h"
 
 namespace {
@@ -114,11 +117,11 @@ TEST(Wmextract, ExitStatuses)
         const RunResult r = runTool(kExtract, args);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err.rfind(console("usage: wmextract VIDEO PAYLOADS\n"), 0), 0u);
+        EXPECT_EQ(r.err.rfind(console("usage: wmextract [--band] VIDEO PAYLOADS\n"), 0), 0u);
     }
     RunResult r = runTool(kExtract, {"--help"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind(console("usage: wmextract VIDEO PAYLOADS\n"), 0), 0u);
+    EXPECT_EQ(r.out.rfind(console("usage: wmextract [--band] VIDEO PAYLOADS\n"), 0), 0u);
 
     const std::string out = dir.path("payloads.bin");
     r = runTool(kExtract, {dir.path("missing.yuv"), out});
@@ -152,6 +155,145 @@ TEST(Wmextract, ExitStatuses)
     writeFile(dir.path("empty.yuv"), Bytes(kFrame - 1, 0));
     r = runTool(kExtract, {"--verify", s.wm, dir.path("empty.yuv")});
     EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err, console("wmextract: no whole frame to verify in \"" + dir.path("empty.yuv") +
-                             "\"\n"));
+    EXPECT_EQ(r.err, console("wmextract: ignored an incomplete last frame of 3110399 bytes\n"
+                             "wmextract: no whole frame to verify in \"" +
+                             dir.path("empty.yuv") + "\"\n"));
+}
+
+TEST(Wmextract, AFormMistakenForTheOtherLeavesTheVideoAlone)
+{
+    TempDir dir;
+    const Stamped s = stampClip(dir, 2, 120);
+    const Bytes video = readFile(s.video);
+    // The verify command without its flag names the video as PAYLOADS.
+    RunResult r = runTool(kExtract, {s.wm, s.video});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, console("wmextract: ignored an incomplete last frame of 120 bytes\n"
+                             "wmextract: no whole frame to extract in \"" +
+                             s.wm + "\"\n"));
+    EXPECT_EQ(readFile(s.video), video);
+    r = runTool(kExtract, {s.wm, dir.path("new.bin")});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_FALSE(fileExists(dir.path("new.bin")));
+#ifndef _WIN32
+    // Standard output opened read-write on the video itself.
+    r = runTool("/bin/sh", {"-c", shellQuote(kExtract) + " " + shellQuote(s.video) + " - 1<>" +
+                                      shellQuote(s.video)});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "wmextract: cannot open payload file \"-\": Device or resource busy\n");
+    EXPECT_EQ(readFile(s.video), video);
+#endif
+}
+
+TEST(Wmextract, SaysWhatVerificationLeftAside)
+{
+    TempDir dir;
+    const Stamped s = stampClip(dir, 7, 25 * 60);
+    Bytes cut = readFile(s.video);
+    cut.resize(5 * kFrame + 1000);
+    writeFile(dir.path("cut.yuv"), cut);
+    const RunResult r = runTool(kExtract, {"--verify", s.wm, dir.path("cut.yuv")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, console("wmextract: ignored an incomplete last frame of 1000 bytes\n"
+                             "wmextract: 20 records of \"" +
+                             s.wm +
+                             "\" were not used\n"
+                             "checked 5 frames, 0 differ, 0 bit errors, smallest margin 36.50\n"));
+}
+
+TEST(Wmextract, SeekingOverFramesReadsWhatReadingThroughReads)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: a pipe from cat";
+#else
+    TempDir dir;
+    const Stamped s = stampClip(dir, 3, 3 * 60);
+    Bytes video = readFile(s.video);
+    for (size_t extra : {size_t{0}, size_t{5000}}) {
+        video.resize(3 * kFrame + extra, 7);
+        writeFile(s.video, video);
+        const RunResult seek = runTool(kExtract, {s.video, "-"});
+        const RunResult piped = runTool(
+            "/bin/sh", {"-c", "cat " + shellQuote(s.video) + " | " + shellQuote(kExtract) + " - -"});
+        EXPECT_EQ(seek.status, 0);
+        EXPECT_EQ(Bytes(seek.out.begin(), seek.out.end()), s.data);
+        EXPECT_EQ(seek.out, piped.out) << extra;
+        EXPECT_EQ(seek.err, piped.err) << extra;
+    }
+#endif
+}
+
+TEST(Wmextract, BandOnlyInputReadsBack)
+{
+    TempDir dir;
+    const Stamped s = stampClip(dir, 4, 4 * 60);
+    const Bytes video = readFile(s.video);
+    Bytes band;
+    for (size_t n = 0; n < 4; ++n)
+        band.insert(band.end(), video.begin() + static_cast<long>(n * kFrame),
+                    video.begin() + static_cast<long>(n * kFrame + 3840));
+    writeFile(dir.path("band.gray"), band);
+    RunResult r = runTool(kExtract, {"--band", "--verify", s.wm, dir.path("band.gray")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, console("checked 4 frames, 0 differ, 0 bit errors, smallest margin 36.50\n"));
+    r = runTool(kExtract, {"--band", dir.path("band.gray"), dir.path("p.bin")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(readFile(dir.path("p.bin")), s.data);
+    // Read as whole frames, the same bytes are no video at all.
+    r = runTool(kExtract, {"--verify", s.wm, dir.path("band.gray")});
+    EXPECT_EQ(r.status, 3);
+}
+
+TEST(Wmextract, UnfriendlyStartsAndLimits)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: descriptors, O_NONBLOCK and file-size limits";
+#else
+    TempDir dir;
+    const Stamped s = stampClip(dir, 2, 120);
+    // A closed standard input reads as empty, never as the data file that
+    // would otherwise take its number.
+    writeFile(dir.path("big.bin"), makeRandomBytes(kFrame, 42));
+    RunOptions closed;
+    closed.closeStandardStreams = true;
+    RunResult r = runTool("/bin/sh", {"-c", shellQuote(kExtract) + " --verify " +
+                                                shellQuote(dir.path("big.bin")) + " - <&- 2>" +
+                                                shellQuote(dir.path("err.txt"))});
+    EXPECT_EQ(r.status, 3);
+    const std::string message = "wmextract: no whole frame to verify in \"-\"\n";
+    EXPECT_EQ(readFile(dir.path("err.txt")), Bytes(message.begin(), message.end()));
+    r = runTool(kExtract, {s.video, dir.path("p.bin")}, closed);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(readFile(dir.path("p.bin")), s.data);
+
+    // A non-blocking pipe as standard input, with its data still to come.
+    FeedPipe feed(dir);
+    RunOptions nonBlocking;
+    nonBlocking.input = feed.path();
+    nonBlocking.nonBlockingInput = true;
+    ToolProcess reader(kExtract, {"--verify", s.wm, "-"}, nonBlocking);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Fed a piece at a time, so that a reader that gave up fails the test
+    // instead of leaving it blocked on a full pipe.
+    const Bytes frame = makeVideo(1, 0, 43);
+    for (size_t at = 0; at < kFrame; at += 65536) {
+        const auto begin = frame.begin() + static_cast<long>(at);
+        ASSERT_TRUE(feed.write(Bytes(begin, begin + static_cast<long>(std::min<size_t>(
+                                                       65536, kFrame - at)))));
+        ASSERT_TRUE(feed.waitUntilRead()) << "the reader stopped at byte " << at;
+    }
+    feed.close();
+    r = reader.finish();
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("checked 1 frames, 1 differ"), std::string::npos) << r.err;
+
+    // The payloads fit the stream's buffer, so only the close can fail.
+    RunOptions limited;
+    limited.fileSizeLimit = 100;
+    r = runTool(kExtract, {s.video, dir.path("p2.bin")}, limited);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.err, "wmextract: error writing payload file \"" + dir.path("p2.bin") +
+                         "\": File too large\n");
+#endif
 }

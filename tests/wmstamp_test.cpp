@@ -243,29 +243,51 @@ TEST(Wmstamp, ReadAndWriteErrorsAreStatusFive)
 #endif
 }
 
-TEST(Wmstamp, FrameBufferThatCannotBeAllocatedIsStatusSix)
+TEST(Wmstamp, TooLittleMemoryEndsWithAStatusNeverASignal)
 {
 #if defined(_WIN32)
     GTEST_SKIP() << "POSIX only: an address-space limit";
-#elif defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit allows";
+#elif defined(WM_SANITIZED)
+    GTEST_SKIP() << "the sanitizers reserve more address space than any limit allows";
 #else
     TempDir dir;
     const std::string src = dir.path("src.yuv"), wm = dir.path("wm.bin"), out = dir.path("out.yuv");
     writeFile(src, makeVideo(1, 0, 18));
     writeFile(wm, Bytes(60, 3));
-    // Somewhere between too little to start and enough for a frame, the
-    // frame buffer alone fails; the tool must say so, never crash.
-    bool sawStatusSix = false;
-    for (unsigned long mib = 2; mib <= 24; ++mib) {
-        const RunResult r = runTool(kStamp, {src, wm, out}, {mib << 20});
-        EXPECT_EQ(r.signal, 0) << "killed at " << mib << " MiB";
+    const Bytes keep = makeRandomBytes(1000, 25);
+    std::vector<int> seen(7, 0);
+    // One run under a limit: a status and its message, never a crash, and
+    // an output refused under the limit is left as it was.
+    auto runUnder = [&](unsigned long limit) {
+        writeFile(out, keep);
+        RunOptions options;
+        options.addressSpaceLimit = limit;
+        const RunResult r = runTool(kStamp, {src, wm, out}, options);
+        EXPECT_EQ(r.signal, 0) << "killed at " << limit;
+        if (r.out.empty())
+            return -1; // too little even to load the program
+        EXPECT_TRUE(r.status == 0 || (r.status >= 2 && r.status <= 6 && r.status != 5))
+            << r.status << " at " << limit;
+        if (r.status >= 0 && r.status <= 6)
+            ++seen[static_cast<size_t>(r.status)];
+        if (r.status == 4) {
+            EXPECT_EQ(readFile(out), keep) << "at " << limit;
+        }
         if (r.status == 6) {
-            sawStatusSix = true;
             EXPECT_EQ(r.out, console(kBanner + "Cannot allocate the frame buffer\n"));
         }
-    }
-    EXPECT_TRUE(sawStatusSix);
+        return r.status;
+    };
+    // Coarse steps find the least memory a whole run needs; fine steps below
+    // it then cross every allocation the run makes before the frame loop.
+    unsigned long enough = 0;
+    for (unsigned long mib = 2; mib <= 64 && enough == 0; ++mib)
+        if (runUnder(mib << 20) == 0)
+            enough = mib << 20;
+    ASSERT_NE(enough, 0u);
+    for (unsigned long limit = enough - (6ul << 20); limit < enough; limit += 8192)
+        runUnder(limit);
+    EXPECT_GT(seen[6], 0);
 #endif
 }
 
@@ -391,4 +413,60 @@ TEST(Wmstamp, NamesLongerThan255BytesAreHeldWhole)
     r = stamp(src, wm, out);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(checkStampedVideo(video, Bytes(60, 0xA5), readFile(out)), "");
+}
+
+TEST(Wmstamp, OutputThatIsStandardOutputIsRefused)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: /dev/stdout and shell redirections";
+#else
+    TempDir dir;
+    const std::string src = dir.path("src.yuv"), wm = dir.path("wm.bin"), out = dir.path("out.yuv");
+    writeFile(src, makeVideo(1, 0, 26));
+    writeFile(wm, Bytes(60, 4));
+    // Standard output is the test's pipe: frames would mix with messages.
+    RunResult r = stamp(src, wm, "/dev/stdout");
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.out, kBanner + "Output file \"/dev/stdout\" cannot be opened for writing");
+    // The output file is where standard output appends: only the messages
+    // join what was there.
+    const Bytes old = makeRandomBytes(1000, 27);
+    writeFile(out, old);
+    r = runTool("/bin/sh", {"-c", shellQuote(kStamp) + " " + shellQuote(src) + " " +
+                                      shellQuote(wm) + " " + shellQuote(out) + " >> " +
+                                      shellQuote(out)});
+    EXPECT_EQ(r.status, 4);
+    const std::string text = kBanner + "Output file \"" + out + "\" cannot be opened for writing";
+    Bytes expected = old;
+    expected.insert(expected.end(), text.begin(), text.end());
+    EXPECT_EQ(readFile(out), expected);
+#endif
+}
+
+TEST(Wmstamp, FileSizeLimitIsAWriteErrorEvenAtTheLastFlush)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: a file-size limit";
+#else
+    TempDir dir;
+    const std::string src = dir.path("src.yuv"), wm = dir.path("wm.bin"), out = dir.path("out.yuv");
+    writeFile(wm, Bytes(120, 5));
+    const std::string error = "Error writing output file \"" + out + "\": File too large\n";
+    // Two frames overrun 4 MiB inside the loop.
+    writeFile(src, makeVideo(2, 0, 28));
+    RunOptions options;
+    options.fileSizeLimit = 4ul << 20;
+    RunResult r = runTool(kStamp, {src, wm, out}, options);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.out, kBanner + error);
+    // One frame against a limit just below it: the frame's write leaves its
+    // tail buffered, and only the flush at the close fails.
+    writeFile(src, makeVideo(1, 0, 29));
+    options.fileSizeLimit = kFrame - 1;
+    r = runTool(kStamp, {src, wm, out}, options);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.out, kBanner + "Reached end of input file\n" + error);
+#endif
 }

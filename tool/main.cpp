@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
-#include <string>
 
 #include "payload_reader.h"
 #include "platform.h"
@@ -13,44 +12,39 @@
 
 namespace {
 
-int reportIoError(const char* format, const std::string& name, int err)
-{
-    printNow(stdout, format, name.c_str(), ioReason(err));
-    return 5;
-}
-
 constexpr const char* inputReadError = "Error reading input file \"%s\": %s\n";
 constexpr const char* wmReadError = "Error reading watermark data file \"%s\": %s\n";
 constexpr const char* outputWriteError = "Error writing output file \"%s\": %s\n";
 
+int reportIoError(const char* format, const char* name, int err)
+{
+    printNow(stdout, format, name, ioReason(err));
+    return 5;
+}
+
 // The frame loop: read, stamp, write, count, until a read of the source
-// delivers less than a whole frame. Closes the output on the normal way out.
-int streamFrames(FILE* pInFile, const std::string& inFileName, PayloadReader& wm,
-                 const std::string& inWmName, Stream& pOutFile, const std::string& outFileName,
+// delivers less than a whole frame.
+int streamFrames(const NamedStream& in, PayloadReader& wm, const NamedStream& out,
                  int64_t& frameCount)
 {
     std::array<uint8_t, payloadSize> markDat{};
     std::array<uint8_t, payloadSize> wmData{};
     for (;;) {
-        const FrameRead frame = readFrame(pInFile);
-        if (frame == FrameRead::failed)
-            return reportIoError(inputReadError, inFileName, errno);
-        if (frame == FrameRead::end) {
-            printNow(stdout, "Reached end of input file\n");
-            if (!closeOutputStream(pOutFile.release()))
-                return reportIoError(outputWriteError, outFileName, errno);
+        size_t got = 0;
+        const BlockRead frame = readBlock(in.pFile, frameBuf, frameSize, got);
+        if (frame == BlockRead::failed)
+            return reportIoError(inputReadError, in.name, errno);
+        if (frame == BlockRead::end)
             return 0;
-        }
         const PayloadRead payload = readNextPayload(wm, markDat.data());
         if (payload == PayloadRead::failed)
-            return reportIoError(wmReadError, inWmName, errno);
+            return reportIoError(wmReadError, wm.data.name, errno);
         wmData = markDat;
         stampWatermark(wmData.data());
         if (payload == PayloadRead::ranOut)
-            printNow(stdout, ranOutMessage, inWmName.c_str(), wm.wholeRecords);
-        errno = 0;
-        if (std::fwrite(frameBuf, 1, frameSize, pOutFile.get()) != frameSize)
-            return reportIoError(outputWriteError, outFileName, errno);
+            printNow(stdout, ranOutMessage, wm.data.name, wm.wholeRecords);
+        if (!writeBlock(out.pFile, frameBuf, frameSize))
+            return reportIoError(outputWriteError, out.name, errno);
         ++frameCount;
         if (frameCount % 10 == 0)
             printNow(stdout, "frame# %" PRId64 "        \r", frameCount);
@@ -73,22 +67,25 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    const std::string inFileName = argv[1];
-    const Stream pInFile(openInputFile(inFileName.c_str()));
+    // The names are used where they stand: whole at any length, and with
+    // nothing to allocate before the frame buffer.
+    const char* inFileName = argv[1];
+    const Stream pInFile(openInputFile(inFileName));
     if (!pInFile) {
-        printNow(stdout, "Input file \"%s\" not found\n", inFileName.c_str());
+        printNow(stdout, "Input file \"%s\" not found\n", inFileName);
         return 2;
     }
-    const std::string inWmName = argv[2];
-    const Stream pWmFile(openInputFile(inWmName.c_str()));
+    const char* inWmName = argv[2];
+    const Stream pWmFile(openInputFile(inWmName));
     if (!pWmFile) {
-        printNow(stdout, "Watermark data file \"%s\" not found\n", inWmName.c_str());
+        printNow(stdout, "Watermark data file \"%s\" not found\n", inWmName);
         return 3;
     }
-    const std::string outFileName = argv[3];
-    Stream pOutFile(openOutputFile(outFileName.c_str(), pInFile.get(), pWmFile.get()));
+    // Standard output carries the messages, so the video cannot go there.
+    const char* outFileName = argv[3];
+    Stream pOutFile(openOutputFile(outFileName, {pInFile.get(), pWmFile.get(), stdout}));
     if (!pOutFile) {
-        printNow(stdout, "Output file \"%s\" cannot be opened for writing", outFileName.c_str());
+        printNow(stdout, "Output file \"%s\" cannot be opened for writing", outFileName);
         return 4;
     }
 
@@ -97,9 +94,14 @@ int main(int argc, char** argv)
         return 6;
     }
     PayloadReader wm;
-    wm.pFile = pWmFile.get();
-    const int status =
-        streamFrames(pInFile.get(), inFileName, wm, inWmName, pOutFile, outFileName, frameCount);
+    wm.data = {pWmFile.get(), inWmName};
+    int status = streamFrames({pInFile.get(), inFileName}, wm, {pOutFile.get(), outFileName},
+                              frameCount);
+    if (status == 0) {
+        printNow(stdout, "Reached end of input file\n");
+        if (!closeOutputStream(pOutFile.release()))
+            status = reportIoError(outputWriteError, outFileName, errno);
+    }
     if (status == 0)
         printNow(stdout, "wrote %" PRId64 " frames\n", frameCount);
     releaseFrameBuffer();
