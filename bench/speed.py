@@ -1,0 +1,133 @@
+#!/usr/bin/env python3
+"""Times wmstamp and wmextract against reference commands on the same data.
+
+Each round runs every command once, in shuffled order, with `sync` before
+each run and a fresh output; after the rounds it reports each command's
+lower-quartile and minimum wall time and the ratios to its reference.
+These machines are bimodal (some runs pay two to four times for fresh
+memory), so the lower quartile and the minimum are the figures to quote.
+Peak resident memory comes from GNU time at a short and a full length.
+
+Targets: stamping file to file at most 1.05x cat; through a pipe at most
+0.5x cat | cat; verifying a file at least 20x faster than cat reading it;
+peak RSS under 8 MiB and the same at 10 frames as at the full length.
+
+usage: bench/speed.py [--build build] [--frames 300] [--rounds 11]
+"""
+import argparse
+import os
+import random
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+FRAME = 3110400
+
+
+def sh(command):
+    subprocess.run(["bash", "-c", command], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def timed(command, fresh):
+    """Wall seconds of one run, after removing its output and syncing."""
+    if fresh and os.path.exists(fresh):
+        os.remove(fresh)
+    subprocess.run(["sync"], check=True)
+    start = time.perf_counter()
+    sh(command)
+    return time.perf_counter() - start
+
+
+def quartile(values):
+    ordered = sorted(values)
+    return ordered[(len(ordered) - 1) // 4]
+
+
+def peak_rss_kib(command):
+    with tempfile.NamedTemporaryFile("r") as report:
+        subprocess.run(["/usr/bin/time", "-o", report.name, "-f", "%M", "bash", "-c",
+                        "exec " + command], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return int(report.read().split()[-1])
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default="build")
+    parser.add_argument("--frames", type=int, default=300)
+    parser.add_argument("--rounds", type=int, default=11)
+    args = parser.parse_args()
+    stamp = shlex.quote(os.path.realpath(os.path.join(args.build, "wmstamp")))
+    extract = shlex.quote(os.path.realpath(os.path.join(args.build, "wmextract")))
+    have_ffmpeg = shutil.which("ffmpeg") is not None
+
+    work = tempfile.mkdtemp(prefix="wmbench-", dir=os.environ.get("TMPDIR", "/var/tmp"))
+    try:
+        q = lambda name: shlex.quote(os.path.join(work, name))
+        src, wm, out, stamped = q("src.yuv"), q("wm.bin"), q("out.yuv"), q("stamped.yuv")
+        sh(f"head -c {FRAME * args.frames} /dev/urandom > {src}")
+        sh(f"head -c {60 * args.frames} /dev/urandom > {wm}")
+        sh(f"{stamp} {src} {wm} {stamped}")
+        sh(f"head -c {FRAME * 10} {src} > {q('short.yuv')}")
+        pairs = [
+            ("stamp file to file", f"{stamp} {src} {wm} {out}", f"cat {src} > {out}", True),
+            ("stamp from a pipe", f"cat {src} | {stamp} /dev/stdin {wm} /dev/null",
+             f"cat {src} | cat > /dev/null", False),
+            ("verify a file", f"{extract} --verify {wm} {stamped}",
+             f"cat {stamped} > /dev/null", False),
+        ]
+        if have_ffmpeg:
+            clip = q("clip.mp4")
+            sh(f"ffmpeg -nostdin -y -f rawvideo -pix_fmt yuv420p -s 1920x1080 -r 25 "
+               f"-i {stamped} -frames:v 100 -c:v libx264 -preset ultrafast -crf 18 {clip}")
+            decode = f"ffmpeg -nostdin -loglevel error -i {clip}"
+            pairs.append(("ffmpeg decode, band only",
+                          f"{decode} -vf crop=1920:2:0:0 -pix_fmt gray -f rawvideo - | "
+                          f"{extract} --band --verify {wm} -",
+                          f"{decode} -f rawvideo -pix_fmt yuv420p - | "
+                          f"{extract} --verify {wm} -", False))
+
+        runs = []
+        for name, tool, reference, writes in pairs:
+            runs.append((name, "tool", tool, out if writes else None))
+            runs.append((name, "reference", reference, out if writes else None))
+        times = {(name, role): [] for name, role, _, _ in runs}
+        for _ in range(args.rounds):
+            random.shuffle(runs)
+            for name, role, command, fresh in runs:
+                times[(name, role)].append(timed(command, fresh))
+
+        print(f"{args.frames} frames ({FRAME * args.frames / 1e6:.0f} MB), "
+              f"{args.rounds} rounds in shuffled order, sync before every run")
+        print()
+        print("| case | command | lower quartile (s) | min (s) |")
+        print("|---|---|---|---|")
+        for name, tool, reference, _ in pairs:
+            for role, command in (("tool", tool), ("reference", reference)):
+                shown = command.replace(work + "/", "")
+                t = times[(name, role)]
+                print(f"| {name} | `{shown}` | {quartile(t):.3f} | {min(t):.3f} |")
+        print()
+        print("| case | ratio of lower quartiles | ratio of minima |")
+        print("|---|---|---|")
+        for name, _, _, _ in pairs:
+            tool, ref = times[(name, "tool")], times[(name, "reference")]
+            print(f"| {name} | {quartile(tool) / quartile(ref):.2f} "
+                  f"| {min(tool) / min(ref):.2f} |")
+        print()
+        short = peak_rss_kib(f"{stamp} {q('short.yuv')} {wm} /dev/null")
+        full = peak_rss_kib(f"{stamp} {src} {wm} /dev/null")
+        verify = peak_rss_kib(f"{extract} --verify {wm} {stamped}")
+        print(f"peak RSS: wmstamp {short / 1024:.1f} MiB at 10 frames, "
+              f"{full / 1024:.1f} MiB at {args.frames}; "
+              f"wmextract --verify {verify / 1024:.1f} MiB at {args.frames}")
+    finally:
+        shutil.rmtree(work)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
