@@ -187,7 +187,7 @@ FILE* openPayloads(const char* name, FILE* pVideoFile, Stream& owner)
 
 int main(int argc, char** argv)
 {
-    preparePlatform();
+    preparePlatform(argc, argv);
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
         std::fputs(usageText, stdout);
         return 0;

@@ -8,9 +8,10 @@
 #include <initializer_list>
 
 // Process-wide set-up before any file is touched: write errors are errors,
-// not signals, and standard input, output and error are open, so that no
-// file the program opens can stand in for one of them.
-void preparePlatform();
+// not signals; standard input, output and error are open, so that no file
+// the program opens can stand in for one of them; and the arguments are
+// UTF-8 (on Windows they are taken anew from the UTF-16 command line).
+void preparePlatform(int& argc, char**& argv);
 
 // Opens an existing file for binary reading. nullptr on failure, including
 // a directory or a file another instance is writing.
@@ -29,6 +30,13 @@ bool isSameFile(FILE* pOne, FILE* pOther);
 // The bytes left to read in a regular file, from the stream's position;
 // false for pipes, devices and anything else that cannot seek.
 bool bytesLeftInFile(FILE* pFile, uint64_t& bytes);
+
+// Whether the read error just seen is a pipe whose writer disconnected,
+// which ends the input like an end of file.
+bool readEndedByDisconnect();
+
+// The reason for a failed call, worded for the platform.
+const char* describeError(int err);
 
 // Whether a stream is a terminal, where a progress line belongs.
 bool isTerminal(FILE* pStream);

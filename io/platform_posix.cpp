@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -99,7 +100,7 @@ void enlargePipe(int fd)
 
 } // namespace
 
-void preparePlatform()
+void preparePlatform(int&, char**&)
 {
     // A reader that goes away, or a file-size limit, must be a write error
     // with a message, not a silent death.
@@ -196,4 +197,15 @@ void useForData(FILE* pStream)
     struct stat st;
     if (fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode))
         enlargePipe(fd);
+}
+
+bool readEndedByDisconnect()
+{
+    // A FIFO whose writer went away reads as its end already.
+    return false;
+}
+
+const char* describeError(int err)
+{
+    return std::strerror(err);
 }

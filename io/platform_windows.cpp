@@ -1,5 +1,9 @@
 #include "platform.h"
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
@@ -9,8 +13,56 @@
 // The sharing rules are native here: the runtime's share modes make an
 // input deny writers and the output deny everyone, and an open that breaks
 // them fails before anything is truncated.
+//
+// Names travel through the programs as UTF-8 and are opened as UTF-16, so
+// that every name Windows accepts opens exactly that file: the ANSI code
+// page cannot spell most names and substitutes lookalikes for the rest.
 
 namespace {
+
+// The longest path Windows takes, with room for a \\?\UNC\ prefix.
+constexpr int maxWideName = 32768 + 8;
+
+// The name as UTF-16, in its absolute \\?\ form when it is too long for
+// the plain calls. nullptr when it is not valid UTF-8 or too long: then no
+// file can be meant, and the open fails.
+const wchar_t* wideName(const char* name)
+{
+    // One file is opened at a time, so one buffer serves, with nothing to
+    // allocate.
+    static wchar_t wide[maxWideName];
+    static wchar_t full[maxWideName];
+    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide, maxWideName);
+    if (n == 0)
+        return nullptr;
+    // Devices (NUL), pipes (\\.\pipe\...) and short names go as they are.
+    if (n - 1 < MAX_PATH - 12 || std::wcsncmp(wide, L"\\\\?\\", 4) == 0 ||
+        std::wcsncmp(wide, L"\\\\.\\", 4) == 0)
+        return wide;
+    // The absolute path goes after room for the longest prefix, \\?\UNC\,
+    // which is then written in front of it.
+    wchar_t* path = full + 8;
+    const DWORD length = GetFullPathNameW(wide, maxWideName - 8, path, nullptr);
+    if (length == 0 || length >= maxWideName - 8)
+        return wide;
+    if (path[0] == L'\\' && path[1] == L'\\') {
+        // \\server\share\... becomes \\?\UNC\server\share\...
+        std::wmemcpy(full + 2, L"\\\\?\\UNC\\", 8);
+        return full + 2;
+    }
+    std::wmemcpy(path - 4, L"\\\\?\\", 4);
+    return path - 4;
+}
+
+FILE* openShared(const char* name, const wchar_t* mode, int share)
+{
+    const wchar_t* wide = wideName(name);
+    if (wide == nullptr) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    return _wfsopen(wide, mode, share);
+}
 
 bool fileIdentity(FILE* pFile, BY_HANDLE_FILE_INFORMATION& info)
 {
@@ -19,23 +71,76 @@ bool fileIdentity(FILE* pFile, BY_HANDLE_FILE_INFORMATION& info)
            GetFileInformationByHandle(handle, &info) != 0;
 }
 
+UINT consoleCodePage = 0;
+
+void restoreConsole()
+{
+    SetConsoleOutputCP(consoleCodePage);
+}
+
+// A name in a message shows as the user typed it: the bytes are UTF-8, so
+// the console reads them as UTF-8 for the run.
+void showUtf8OnConsole()
+{
+    DWORD mode = 0;
+    if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) &&
+        !GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode))
+        return;
+    consoleCodePage = GetConsoleOutputCP();
+    if (consoleCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8))
+        std::atexit(restoreConsole);
+}
+
+// One argument as UTF-8. A name that UTF-8 cannot carry (a lone surrogate)
+// is marked with a byte no UTF-8 has, so that its open fails rather than
+// finding a file of a similar name.
+char* utf8Argument(const wchar_t* arg)
+{
+    int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, arg, -1, nullptr, 0, nullptr,
+                                    nullptr);
+    const bool valid = bytes > 0;
+    if (!valid)
+        bytes = WideCharToMultiByte(CP_UTF8, 0, arg, -1, nullptr, 0, nullptr, nullptr);
+    auto* text = static_cast<char*>(std::malloc(static_cast<size_t>(bytes) + 1));
+    if (text == nullptr)
+        return nullptr;
+    char* at = text;
+    if (!valid)
+        *at++ = '\xFF';
+    WideCharToMultiByte(CP_UTF8, 0, arg, -1, at, bytes, nullptr, nullptr);
+    return text;
+}
+
 } // namespace
 
-void preparePlatform()
+void preparePlatform(int& argc, char**& argv)
 {
     // Standard output stays in text mode, as a console program's does.
+    showUtf8OnConsole();
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    auto** utf8 = static_cast<char**>(std::calloc(static_cast<size_t>(count) + 1, sizeof(char*)));
+    if (wide == nullptr || utf8 == nullptr)
+        std::_Exit(6);
+    for (int i = 0; i < count; ++i)
+        if ((utf8[i] = utf8Argument(wide[i])) == nullptr)
+            std::_Exit(6);
+    LocalFree(wide);
+    // Held for the whole run, like the runtime's own argv.
+    argc = count;
+    argv = utf8;
 }
 
 FILE* openInputFile(const char* name)
 {
-    return _fsopen(name, "rb", _SH_DENYWR);
+    return openShared(name, L"rb", _SH_DENYWR);
 }
 
 FILE* openOutputFile(const char* name, std::initializer_list<FILE*>)
 {
     // Denying everyone also refuses a file that is open as an input or as
     // standard output.
-    return _fsopen(name, "wb", _SH_DENYRW);
+    return openShared(name, L"wb", _SH_DENYRW);
 }
 
 bool isSameFile(FILE* pOne, FILE* pOther)
@@ -67,4 +172,20 @@ bool isTerminal(FILE* pStream)
 void useForData(FILE* pStream)
 {
     _setmode(_fileno(pStream), _O_BINARY);
+}
+
+bool readEndedByDisconnect()
+{
+    // The runtime takes only a broken pipe for the end of a file; a server
+    // that disconnects the documented way ends the input just the same.
+    return _doserrno == ERROR_PIPE_NOT_CONNECTED || _doserrno == ERROR_BROKEN_PIPE;
+}
+
+const char* describeError(int err)
+{
+    const bool closedPipe = _doserrno == ERROR_NO_DATA || _doserrno == ERROR_PIPE_NOT_CONNECTED ||
+                            _doserrno == ERROR_BROKEN_PIPE;
+    if ((err == EINVAL || err == EPIPE) && closedPipe)
+        return "The pipe has been closed";
+    return std::strerror(err);
 }

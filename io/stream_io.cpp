@@ -1,8 +1,9 @@
 #include "stream_io.h"
 
+#include "platform.h"
+
 #include <cerrno>
 #include <cstdarg>
-#include <cstring>
 
 bool closeOutputStream(FILE* pFile)
 {
@@ -30,7 +31,7 @@ void printNow(FILE* pStream, const char* format, ...)
 const char* ioReason(int err)
 {
     // A short transfer that set no error code has no system reason.
-    return err != 0 ? std::strerror(err) : "short transfer";
+    return err != 0 ? describeError(err) : "short transfer";
 }
 
 BlockRead readBlock(FILE* pFile, uint8_t* buffer, size_t bytes, size_t& got)
@@ -38,7 +39,12 @@ BlockRead readBlock(FILE* pFile, uint8_t* buffer, size_t bytes, size_t& got)
     got = std::fread(buffer, 1, bytes, pFile);
     if (got == bytes)
         return BlockRead::whole;
-    return std::ferror(pFile) ? BlockRead::failed : BlockRead::end;
+    if (!std::ferror(pFile))
+        return BlockRead::end;
+    if (!readEndedByDisconnect())
+        return BlockRead::failed;
+    std::clearerr(pFile);
+    return BlockRead::end;
 }
 
 bool writeBlock(FILE* pFile, const uint8_t* buffer, size_t bytes)

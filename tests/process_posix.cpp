@@ -164,3 +164,8 @@ void FeedPipe::close()
         ::close(static_cast<int>(handle_));
     handle_ = -1;
 }
+
+void FeedPipe::disconnect()
+{
+    close();
+}

@@ -26,6 +26,15 @@ std::string quoteArgument(const std::string& arg)
     return quoted + "\"";
 }
 
+std::wstring wide(const std::string& utf8)
+{
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    std::wstring text(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, text.data(), n);
+    text.resize(static_cast<size_t>(n) - 1);
+    return text;
+}
+
 std::string readAll(HANDLE pipe)
 {
     std::string text;
@@ -59,7 +68,7 @@ ToolProcess::ToolProcess(const std::string& path, const std::vector<std::string>
     HANDLE nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                              OPEN_EXISTING, 0, nullptr);
 
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = nul;
@@ -68,9 +77,12 @@ ToolProcess::ToolProcess(const std::string& path, const std::vector<std::string>
     std::string commandLine = quoteArgument(path);
     for (const auto& arg : args)
         commandLine += " " + quoteArgument(arg);
+    // Arguments are UTF-8 here and reach the program as UTF-16, as a
+    // Windows shell passes them.
+    std::wstring wideCommandLine = wide(commandLine);
     PROCESS_INFORMATION info = {};
-    const BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                        nullptr, nullptr, &startup, &info);
+    const BOOL started = CreateProcessW(nullptr, wideCommandLine.data(), nullptr, nullptr, TRUE,
+                                        0, nullptr, nullptr, &startup, &info);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
     CloseHandle(nul);
@@ -153,6 +165,17 @@ void FeedPipe::close()
     HANDLE pipe = reinterpret_cast<HANDLE>(handle_);
     // Closing at once would drop what the reader has not read yet.
     FlushFileBuffers(pipe);
+    CloseHandle(pipe);
+    handle_ = -1;
+}
+
+void FeedPipe::disconnect()
+{
+    if (handle_ == -1)
+        return;
+    HANDLE pipe = reinterpret_cast<HANDLE>(handle_);
+    FlushFileBuffers(pipe);
+    DisconnectNamedPipe(pipe);
     CloseHandle(pipe);
     handle_ = -1;
 }

@@ -32,7 +32,7 @@ TempDir::TempDir()
     for (;;) {
         const fs::path candidate = fs::temp_directory_path() / ("wmtest-" + std::to_string(seed()));
         if (fs::create_directory(candidate)) {
-            dir_ = candidate.string();
+            dir_ = candidate.u8string();
             return;
         }
     }
@@ -41,7 +41,7 @@ TempDir::TempDir()
 TempDir::~TempDir()
 {
     std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
+    std::filesystem::remove_all(std::filesystem::u8path(dir_), ignored);
 }
 
 std::string console(const std::string& text)
@@ -73,9 +73,15 @@ std::string nullDevice()
 #endif
 }
 
+// Names are UTF-8 on every platform, as the programs take them.
+std::filesystem::path fsPath(const std::string& path)
+{
+    return std::filesystem::u8path(path);
+}
+
 void writeFile(const std::string& path, const Bytes& bytes)
 {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    std::ofstream file(fsPath(path), std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
     if (!file)
@@ -84,7 +90,7 @@ void writeFile(const std::string& path, const Bytes& bytes)
 
 Bytes readFile(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(fsPath(path), std::ios::binary);
     if (!file)
         throw std::runtime_error("cannot read " + path);
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -93,7 +99,7 @@ Bytes readFile(const std::string& path)
 bool fileExists(const std::string& path)
 {
     std::error_code ignored;
-    return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+    return std::filesystem::exists(std::filesystem::symlink_status(fsPath(path), ignored));
 }
 
 Bytes makeVideo(int frames, size_t extraBytes, uint32_t seed)

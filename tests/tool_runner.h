@@ -77,6 +77,9 @@ class FeedPipe {
     // after ten seconds.
     bool waitUntilRead();
     void close();
+    // Ends the feed as a pipe server that is done does: flushes, then
+    // disconnects the reader (Windows) or closes (POSIX).
+    void disconnect();
 
   private:
     std::string path_;
@@ -93,6 +96,7 @@ std::string shellQuote(const std::string& word);
 // The null character device: /dev/null or NUL.
 std::string nullDevice();
 
+// Paths are UTF-8 on every platform.
 void writeFile(const std::string& path, const Bytes& bytes);
 Bytes readFile(const std::string& path);
 bool fileExists(const std::string& path);

@@ -476,3 +476,47 @@ TEST(Wmstamp, FileSizeLimitIsAWriteErrorEvenAtTheLastFlush)
     EXPECT_EQ(r.out, kBanner + "Reached end of input file\n" + error);
 #endif
 }
+
+TEST(Wmstamp, NamesInAnyScriptOpenExactlyTheirFiles)
+{
+    TempDir dir;
+    const std::string src = dir.path("視頻.yuv"), wm = dir.path("вода.bin");
+    const Bytes video = makeVideo(2, 0, 30);
+    const Bytes data = makeRandomBytes(120, 31);
+    writeFile(src, video);
+    writeFile(wm, data);
+    // Lookalikes that an ANSI code page would turn the names into.
+    const Bytes unrelated = makeRandomBytes(500, 32);
+    writeFile(dir.path("Lodz.yuv"), unrelated);
+    ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::u8path(dir.path("sub"))));
+    writeFile(dir.path("sub/victim.yuv"), unrelated);
+    for (const std::string& out : {dir.path("Łodz.yuv"), dir.path("sub＼victim.yuv")}) {
+        const RunResult r = stamp(src, wm, out);
+        EXPECT_EQ(r.status, 0) << out;
+        EXPECT_EQ(checkStampedVideo(video, data, readFile(out)), "") << out;
+    }
+    EXPECT_EQ(readFile(dir.path("Lodz.yuv")), unrelated);
+    EXPECT_EQ(readFile(dir.path("sub/victim.yuv")), unrelated);
+    // Redirected, a message carries the name as the UTF-8 that was passed.
+    const std::string missing = dir.path("ŁódźΩ.yuv");
+    writeFile(dir.path("LodzO.yuv"), unrelated);
+    const RunResult r = stamp(missing, wm, dir.path("x.yuv"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, console(kBanner + "Input file \"" + missing + "\" not found\n"));
+}
+
+TEST(Wmstamp, APipeServerThatDisconnectsEndsTheInput)
+{
+    TempDir dir;
+    const std::string wm = dir.path("wm.bin"), out = dir.path("out.yuv");
+    const Bytes video = makeVideo(2, 0, 33);
+    writeFile(wm, Bytes(120, 6));
+    FeedPipe feed(dir);
+    ToolProcess tool(kStamp, {feed.path(), wm, out});
+    ASSERT_TRUE(feed.write(video));
+    feed.disconnect();
+    const RunResult r = tool.finish();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, console(kBanner + finished(2)));
+    EXPECT_EQ(checkStampedVideo(video, Bytes(120, 6), readFile(out)), "");
+}

@@ -56,7 +56,7 @@ int streamFrames(const NamedStream& in, PayloadReader& wm, const NamedStream& ou
 int main(int argc, char** argv)
 {
     int64_t frameCount = 0;
-    preparePlatform();
+    preparePlatform(argc, argv);
     printNow(stdout, "Grelmo Video Watermark Insertion Tool (10-29-2014)\n");
     if (argc != 4) {
         printNow(stdout, "Adds Grelmo watermark to a given.yuv file\n");
