@@ -1,5 +1,8 @@
 #include <algorithm>
-#include <cstdlib>
+#include <array>
+#include <cassert>
+#include <cmath>
+#include <functional>
 
 #include "watermark.h"
 
@@ -9,38 +12,73 @@ namespace {
 constexpr int innerBegin = 2;
 constexpr int innerEnd = 6;
 constexpr int samplesPerMean = 2 * (innerEnd - innerBegin);
+constexpr size_t maxRuns = payloadSize * symbolsPerByte;
+
+using Levels = std::array<double, 4>;
+using Thresholds = std::array<double, 3>;
+
+// Thresholds half-way between neighbouring levels.
+Thresholds midpoints(const Levels& level)
+{
+    return {(level[0] + level[1]) / 2, (level[1] + level[2]) / 2, (level[2] + level[3]) / 2};
+}
+
+unsigned slice(double sum, const Thresholds& thresholds)
+{
+    unsigned symbol = 0;
+    for (double t : thresholds)
+        symbol += sum > t ? 1u : 0u;
+    return symbol;
+}
 
 } // namespace
 
 double decodeBandRows(const uint8_t* row0, const uint8_t* row1, size_t payloadBytes,
                       uint8_t* payload)
 {
-    // Sums are compared against thresholds scaled by samplesPerMean, so the
-    // decision stays in exact integers; each threshold is half-way between
-    // two neighbouring levels.
-    int thresholds[3];
-    for (int t = 0; t < 3; ++t)
-        thresholds[t] =
-            samplesPerMean *
-            (symbolLevel(static_cast<uint8_t>(t)) + symbolLevel(static_cast<uint8_t>(t + 1))) / 2;
-    int smallest = static_cast<int>(maxMargin * samplesPerMean);
-    size_t run = 0;
+    assert(payloadBytes <= payloadSize);
+    // Every run as the sum of its inner samples in both rows; levels and
+    // thresholds are held on the same scale.
+    const size_t runs = payloadBytes * symbolsPerByte;
+    std::array<int, maxRuns> sums{};
+    for (size_t r = 0; r < runs; ++r) {
+        const size_t start = r * samplesPerSymbol;
+        for (size_t s = start + innerBegin; s < start + innerEnd; ++s)
+            sums[r] += row0[s] + row1[s];
+    }
+    Levels level{};
+    for (unsigned s = 0; s < 4; ++s)
+        level[s] = samplesPerMean * symbolLevel(static_cast<uint8_t>(s));
+    Thresholds thresholds = midpoints(level);
+
+    // Compression and range conversions move whole levels, not only single
+    // runs: each level is placed where the runs first read as it lie, and
+    // the runs are read again against the midpoints of those places.
+    Levels total{};
+    std::array<int, 4> count{};
+    for (size_t r = 0; r < runs; ++r) {
+        const unsigned s = slice(sums[r], thresholds);
+        total[s] += sums[r];
+        ++count[s];
+    }
+    Levels adapted = level;
+    for (unsigned s = 0; s < 4; ++s)
+        if (count[s] > 0)
+            adapted[s] = total[s] / count[s];
+    // Strictly rising, or the first reading was too damaged to trust.
+    if (std::is_sorted(adapted.begin(), adapted.end(), std::less_equal<>()))
+        thresholds = midpoints(adapted);
+
+    double smallest = maxMargin * samplesPerMean;
     for (size_t i = 0; i < payloadBytes; ++i) {
         unsigned byte = 0;
-        for (int k = 0; k < symbolsPerByte; ++k, ++run) {
-            const size_t start = run * samplesPerSymbol;
-            int sum = 0;
-            for (size_t s = start + innerBegin; s < start + innerEnd; ++s)
-                sum += row0[s] + row1[s];
-            unsigned symbol = 0;
-            for (int threshold : thresholds) {
-                if (sum > threshold)
-                    ++symbol;
-                smallest = std::min(smallest, std::abs(sum - threshold));
-            }
-            byte = (byte << 2) | symbol;
+        for (size_t k = 0; k < symbolsPerByte; ++k) {
+            const int sum = sums[i * symbolsPerByte + k];
+            byte = (byte << 2) | slice(sum, thresholds);
+            for (double t : thresholds)
+                smallest = std::min(smallest, std::abs(sum - t));
         }
         payload[i] = static_cast<uint8_t>(byte);
     }
-    return static_cast<double>(smallest) / samplesPerMean;
+    return smallest / samplesPerMean;
 }

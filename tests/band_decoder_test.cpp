@@ -96,8 +96,11 @@ TEST(BandDecoder, NoiseWithinTheMarginAndSmearedEdgesAreTolerated)
     }
 }
 
-TEST(BandDecoder, ABandShiftedByAFixedOffsetDecodesWithASmallerMargin)
+TEST(BandDecoder, ABandShiftedByAFixedOffsetDecodesWithTheLevelsItHas)
 {
+    // A shift moves every level, and the thresholds follow: the margin is
+    // what the fixed thresholds would leave at least, and all of it where
+    // no level was clipped at 0 or 255.
     std::mt19937 rng(3);
     for (int offset : {-30, -12, 12, 30}) {
         const Payload sent = randomPayload(rng);
@@ -105,8 +108,12 @@ TEST(BandDecoder, ABandShiftedByAFixedOffsetDecodesWithASmallerMargin)
         for (auto& s : row)
             s = clampSample(s + offset);
         Payload got{};
-        EXPECT_EQ(decode(row, row, got), maxMargin - std::abs(offset)) << offset;
+        const double margin = decode(row, row, got);
         EXPECT_EQ(got, sent) << offset;
+        EXPECT_GT(margin, maxMargin - std::abs(offset)) << offset;
+        if (std::abs(offset) < 16) {
+            EXPECT_EQ(margin, maxMargin) << offset;
+        }
     }
 }
 
@@ -114,16 +121,45 @@ TEST(BandDecoder, MarginFindsTheRunClosestToAThreshold)
 {
     Payload sent{};
     Row row = encode(sent);
-    // One run pushed exactly onto the 16/89 threshold reads as 16, margin 0.
+    // One run pushed onto the 16/89 threshold still reads as 16, with next
+    // to no margin.
     std::fill_n(row.begin() + 8 * 17, 8, uint8_t{52});
     Row row1 = encode(sent);
     std::fill_n(row1.begin() + 8 * 17, 8, uint8_t{53});
     Payload got{};
-    EXPECT_EQ(decode(row, row1, got), 0.0);
+    EXPECT_LT(decode(row, row1, got), 0.1);
     EXPECT_EQ(got, sent);
 
-    // A flat picture with no band is only 2.5 levels from a threshold.
+    // A flat picture reads as a payload, and a confident one: the margin
+    // is no check that a band is there.
     Row grey{};
     grey.fill(128);
-    EXPECT_EQ(decode(grey, grey, got), 2.5);
+    Payload symbolTwo{};
+    symbolTwo.fill(0xAA);
+    EXPECT_EQ(decode(grey, grey, got), 19.5);
+    EXPECT_EQ(got, symbolTwo);
+}
+
+TEST(BandDecoder, RunMeansJustEitherSideOfEachThresholdReadAsTheirNearerLevel)
+{
+    // Among runs of every level, a flat run one unit below a threshold
+    // (52.5, 125.5, 198.5) reads as the lower symbol, one unit above as the
+    // upper, each with under a unit of margin; a decoder off by one level
+    // unit, or with its comparisons the wrong way round, gets one wrong.
+    Payload background{};
+    background.fill(0x1B); // 00 01 10 11: sixty runs of each level
+    for (unsigned lower = 0; lower < 3; ++lower) {
+        const int threshold2 =
+            symbolLevel(static_cast<uint8_t>(lower)) + symbolLevel(static_cast<uint8_t>(lower + 1));
+        for (int side = 0; side < 2; ++side) {
+            const auto value = static_cast<uint8_t>(threshold2 / 2 + side);
+            Row row = encode(background);
+            std::fill_n(row.begin() + 8 * 5, 8, value); // run 5: bits 5-4 of byte 1
+            Payload got{};
+            EXPECT_LT(decode(row, row, got), 1.0) << "value " << int{value};
+            EXPECT_EQ((got[1] >> 4) & 3u, lower + static_cast<unsigned>(side))
+                << "value " << int{value};
+            EXPECT_EQ(got[0], 0x1B);
+        }
+    }
 }

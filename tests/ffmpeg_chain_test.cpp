@@ -20,6 +20,9 @@ const std::string kSource = "ffmpeg -nostdin -loglevel error -y -f lavfi "
 const std::string kEncode =
     "ffmpeg -nostdin -loglevel error -y" + kRaw + "-i %s -c:v libx264 -preset medium -crf 23 %s";
 
+const std::string kX265Recipe = "-vf addroi=x=0:y=0:w=iw:h=16:qoffset=-0.2 "
+                                "-c:v libx265 -preset fast -crf 28 -x265-params log-level=error";
+
 RunResult shell(const std::string& script)
 {
     return runTool("/bin/sh", {"-c", script});
@@ -109,4 +112,23 @@ TEST_F(FfmpegChain, PayloadsSurviveX264ThroughNamedPipes)
     EXPECT_NE(chain.out.find("wrote " + std::to_string(kFrames) + " frames\n"), std::string::npos);
     expectClean(decodeAndVerify(dir.path("stamped.mp4"), dir.path("wm.bin")));
 #endif
+}
+
+TEST_F(FfmpegChain, DetailedSourceSurvivesX265WithTheProtectionRecipe)
+{
+    if (shell("ffmpeg -hide_banner -encoders 2>/dev/null | grep -qw libx265").status != 0)
+        GTEST_SKIP() << "this ffmpeg is built without libx265";
+    const std::string src = dir.path("src.yuv"), out = dir.path("stamped.yuv");
+    ASSERT_EQ(shell("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
+                    "mandelbrot=size=1920x1080:rate=25 -frames:v " +
+                    std::to_string(kFrames) + " -f rawvideo -pix_fmt yuv420p " + shellQuote(src))
+                  .status,
+              0);
+    ASSERT_EQ(runTool(kStamp, {src, dir.path("wm.bin"), out}).status, 0);
+    // The README's recipe: a lower quantizer on the band's macroblock row.
+    const RunResult enc = shell("ffmpeg -nostdin -loglevel error -y" + kRaw + "-i " +
+                                shellQuote(out) + " " + kX265Recipe + " " +
+                                shellQuote(dir.path("stamped.mkv")));
+    ASSERT_EQ(enc.status, 0) << enc.err;
+    expectClean(decodeAndVerify(dir.path("stamped.mkv"), dir.path("wm.bin")));
 }

@@ -171,11 +171,10 @@ void FeedPipe::close()
 
 void FeedPipe::disconnect()
 {
-    if (handle_ == -1)
-        return;
-    HANDLE pipe = reinterpret_cast<HANDLE>(handle_);
-    FlushFileBuffers(pipe);
-    DisconnectNamedPipe(pipe);
-    CloseHandle(pipe);
-    handle_ = -1;
+    if (handle_ != -1) {
+        HANDLE pipe = reinterpret_cast<HANDLE>(handle_);
+        FlushFileBuffers(pipe);
+        DisconnectNamedPipe(pipe);
+    }
+    close();
 }
