@@ -96,8 +96,8 @@ void showUtf8OnConsole()
 // finding a file of a similar name.
 char* utf8Argument(const wchar_t* arg)
 {
-    int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, arg, -1, nullptr, 0, nullptr,
-                                    nullptr);
+    int bytes =
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, arg, -1, nullptr, 0, nullptr, nullptr);
     const bool valid = bytes > 0;
     if (!valid)
         bytes = WideCharToMultiByte(CP_UTF8, 0, arg, -1, nullptr, 0, nullptr, nullptr);

@@ -20,7 +20,7 @@ const std::string kSource = "ffmpeg -nostdin -loglevel error -y -f lavfi "
 const std::string kEncode =
     "ffmpeg -nostdin -loglevel error -y" + kRaw + "-i %s -c:v libx264 -preset medium -crf 23 %s";
 
-const std::string kX265Recipe = "-vf addroi=x=0:y=0:w=iw:h=16:qoffset=-0.2 "
+const std::string kX265Recipe = "-vf addroi=x=0:y=0:w=iw:h=16:qoffset=-0.1 "
                                 "-c:v libx265 -preset fast -crf 28 -x265-params log-level=error";
 
 RunResult shell(const std::string& script)
@@ -42,9 +42,9 @@ RunResult decodeAndVerify(const std::string& mp4, const std::string& wm, bool ba
 {
     const std::string frames = bandOnly ? " -vf crop=1920:2:0:0 -pix_fmt gray -f rawvideo - | "
                                         : " -f rawvideo -pix_fmt yuv420p - | ";
-    return shell("ffmpeg -nostdin -loglevel error -i " + shellQuote(mp4) + " -fps_mode passthrough" +
-                 frames + shellQuote(kExtract) + (bandOnly ? " --band" : "") + " --verify " +
-                 shellQuote(wm) + " -");
+    return shell("ffmpeg -nostdin -loglevel error -i " + shellQuote(mp4) +
+                 " -fps_mode passthrough" + frames + shellQuote(kExtract) +
+                 (bandOnly ? " --band" : "") + " --verify " + shellQuote(wm) + " -");
 }
 
 // Why this ffmpeg cannot run the chain, or "" when it can: it may be
@@ -126,9 +126,9 @@ TEST_F(FfmpegChain, DetailedSourceSurvivesX265WithTheProtectionRecipe)
               0);
     ASSERT_EQ(runTool(kStamp, {src, dir.path("wm.bin"), out}).status, 0);
     // The README's recipe: a lower quantizer on the band's macroblock row.
-    const RunResult enc = shell("ffmpeg -nostdin -loglevel error -y" + kRaw + "-i " +
-                                shellQuote(out) + " " + kX265Recipe + " " +
-                                shellQuote(dir.path("stamped.mkv")));
+    const RunResult enc =
+        shell("ffmpeg -nostdin -loglevel error -y" + kRaw + "-i " + shellQuote(out) + " " +
+              kX265Recipe + " " + shellQuote(dir.path("stamped.mkv")));
     ASSERT_EQ(enc.status, 0) << enc.err;
     expectClean(decodeAndVerify(dir.path("stamped.mkv"), dir.path("wm.bin")));
 }

@@ -81,8 +81,8 @@ ToolProcess::ToolProcess(const std::string& path, const std::vector<std::string>
     // Windows shell passes them.
     std::wstring wideCommandLine = wide(commandLine);
     PROCESS_INFORMATION info = {};
-    const BOOL started = CreateProcessW(nullptr, wideCommandLine.data(), nullptr, nullptr, TRUE,
-                                        0, nullptr, nullptr, &startup, &info);
+    const BOOL started = CreateProcessW(nullptr, wideCommandLine.data(), nullptr, nullptr, TRUE, 0,
+                                        nullptr, nullptr, &startup, &info);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
     CloseHandle(nul);

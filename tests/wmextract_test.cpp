@@ -213,8 +213,8 @@ TEST(Wmextract, SeekingOverFramesReadsWhatReadingThroughReads)
         video.resize(3 * kFrame + extra, 7);
         writeFile(s.video, video);
         const RunResult seek = runTool(kExtract, {s.video, "-"});
-        const RunResult piped = runTool(
-            "/bin/sh", {"-c", "cat " + shellQuote(s.video) + " | " + shellQuote(kExtract) + " - -"});
+        const RunResult piped = runTool("/bin/sh", {"-c", "cat " + shellQuote(s.video) + " | " +
+                                                              shellQuote(kExtract) + " - -"});
         EXPECT_EQ(seek.status, 0);
         EXPECT_EQ(Bytes(seek.out.begin(), seek.out.end()), s.data);
         EXPECT_EQ(seek.out, piped.out) << extra;
@@ -278,8 +278,8 @@ TEST(Wmextract, UnfriendlyStartsAndLimits)
     const Bytes frame = makeVideo(1, 0, 43);
     for (size_t at = 0; at < kFrame; at += 65536) {
         const auto begin = frame.begin() + static_cast<long>(at);
-        ASSERT_TRUE(feed.write(Bytes(begin, begin + static_cast<long>(std::min<size_t>(
-                                                       65536, kFrame - at)))));
+        ASSERT_TRUE(feed.write(
+            Bytes(begin, begin + static_cast<long>(std::min<size_t>(65536, kFrame - at)))));
         ASSERT_TRUE(feed.waitUntilRead()) << "the reader stopped at byte " << at;
     }
     feed.close();

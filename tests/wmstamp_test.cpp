@@ -438,9 +438,9 @@ TEST(Wmstamp, OutputThatIsStandardOutputIsRefused)
     // join what was there.
     const Bytes old = makeRandomBytes(1000, 27);
     writeFile(out, old);
-    r = runTool("/bin/sh", {"-c", shellQuote(kStamp) + " " + shellQuote(src) + " " +
-                                      shellQuote(wm) + " " + shellQuote(out) + " >> " +
-                                      shellQuote(out)});
+    r = runTool("/bin/sh",
+                {"-c", shellQuote(kStamp) + " " + shellQuote(src) + " " + shellQuote(wm) + " " +
+                           shellQuote(out) + " >> " + shellQuote(out)});
     EXPECT_EQ(r.status, 4);
     const std::string text = kBanner + "Output file \"" + out + "\" cannot be opened for writing";
     Bytes expected = old;

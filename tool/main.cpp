@@ -95,8 +95,8 @@ int main(int argc, char** argv)
     }
     PayloadReader wm;
     wm.data = {pWmFile.get(), inWmName};
-    int status = streamFrames({pInFile.get(), inFileName}, wm, {pOutFile.get(), outFileName},
-                              frameCount);
+    int status =
+        streamFrames({pInFile.get(), inFileName}, wm, {pOutFile.get(), outFileName}, frameCount);
     if (status == 0) {
         printNow(stdout, "Reached end of input file\n");
         if (!closeOutputStream(pOutFile.release()))
