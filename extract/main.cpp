@@ -233,9 +233,10 @@ int main(int argc, char** argv)
     startReading(video, bandOnly);
     const BlockRead first = readBand(video);
     if (first != BlockRead::whole) {
+        const int err = errno; // free may change it
         releaseFrameBuffer();
         if (first == BlockRead::failed)
-            return reportFailure(5, "error reading video file", video.video.name, errno);
+            return reportFailure(5, "error reading video file", video.video.name, err);
         reportLeftovers(video, nullptr);
         printNow(stderr, "wmextract: no whole frame to %s in \"%s\"\n",
                  verify ? "verify" : "extract", video.video.name);
@@ -247,8 +248,9 @@ int main(int argc, char** argv)
         payloads.name = args[1];
         payloads.pFile = openPayloads(payloads.name, video.video.pFile, payloadOwner);
         if (payloads.pFile == nullptr) {
+            const int err = errno;
             releaseFrameBuffer();
-            return reportFailure(2, "cannot open payload file", payloads.name, errno);
+            return reportFailure(2, "cannot open payload file", payloads.name, err);
         }
     }
 
