@@ -84,8 +84,8 @@ RECIPE = [
 
 QUICK = [("libx264", "libx264 medium CRF 28", f"{X264} -crf 28", "", ""),
          ("libx265", "libx265 fast CRF 28 (its default)", f"{X265} -crf 28", "", ""),
-         ("libx265", "libx265 fast CRF 28, protected -0.2", f"{X265} -crf 28",
-          ROI.format(q="-0.2"), "")]
+         ("libx265", f"libx265 fast CRF 28, protected {RECIPE[2][3]}", f"{X265} -crf 28",
+          ROI.format(q=RECIPE[2][3]), "")]
 
 SUMMARY = re.compile(r"checked (\d+) frames, (\d+) differ, (\d+) bit errors, smallest margin ([0-9.]+)")
 
@@ -120,8 +120,11 @@ def measure(work, tools, frames, encode_args, pre, post):
 
 def prepare(work, tools, frames, source):
     src, wm = os.path.join(work, "src.yuv"), os.path.join(work, "wm.bin")
-    run(f"ffmpeg -nostdin -loglevel error -y -f lavfi -i {shlex.quote(SOURCES[source][1])} "
-        f"-frames:v {frames} -f rawvideo -pix_fmt yuv420p {src}")
+    status, err = run(f"ffmpeg -nostdin -loglevel error -y -f lavfi "
+                      f"-i {shlex.quote(SOURCES[source][1])} -frames:v {frames} "
+                      f"-f rawvideo -pix_fmt yuv420p {src}")
+    if status != 0:
+        sys.exit(f"making source {source} failed:\n{err}")
     with open(wm, "wb") as f:
         f.write(os.urandom(60 * frames))
     status, _ = run(f"{tools['stamp']} {src} {wm} {os.path.join(work, 'stamped.yuv')} >/dev/null")
@@ -174,9 +177,8 @@ def main():
     args = parser.parse_args()
     if args.quick:
         args.frames, args.sources = 10, "B"
-    tools = {name: shlex.quote(os.path.realpath(os.path.join(args.build, name)))
-             for name in ("wmstamp", "wmextract")}
-    tools = {"stamp": tools["wmstamp"], "extract": tools["wmextract"]}
+    tools = {role: shlex.quote(os.path.realpath(os.path.join(args.build, program)))
+             for role, program in (("stamp", "wmstamp"), ("extract", "wmextract"))}
     os.makedirs(args.out, exist_ok=True)
     chains = QUICK if args.quick else CHAINS
     if args.recipe:

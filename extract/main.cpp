@@ -40,7 +40,7 @@ int reportFailure(int status, const char* what, const char* name, int err)
 // Where each frame's band comes from. On a regular file only the band rows
 // are read and the rest of the frame is skipped; a pipe is read through.
 struct VideoReader {
-    NamedStream video;
+    NamedStream stream;
     size_t frameBytes = 0;     // bytes one frame takes in VIDEO
     bool seeking = false;      // read the band, seek over the rest
     uint64_t framesLeft = 0;   // whole frames still to read, when seeking
@@ -55,7 +55,7 @@ void startReading(VideoReader& reader, bool bandOnly)
     // would: N whole frames and an ignored remainder. Pseudo-files such as
     // those of /proc claim a size of 0, so a file too small for a frame is
     // read through rather than trusted.
-    if (!bandOnly && bytesLeftInFile(reader.video.pFile, bytes) && bytes >= frameSize) {
+    if (!bandOnly && bytesLeftInFile(reader.stream.pFile, bytes) && bytes >= frameSize) {
         reader.seeking = true;
         reader.framesLeft = bytes / frameSize;
         reader.ignoredBytes = bytes % frameSize;
@@ -67,19 +67,19 @@ BlockRead readBand(VideoReader& reader)
 {
     size_t got = 0;
     if (!reader.seeking) {
-        const BlockRead read = readBlock(reader.video.pFile, frameBuf, reader.frameBytes, got);
+        const BlockRead read = readBlock(reader.stream.pFile, frameBuf, reader.frameBytes, got);
         if (read == BlockRead::end)
             reader.ignoredBytes = got;
         return read;
     }
     if (reader.framesLeft == 0)
         return BlockRead::end;
-    const BlockRead read = readBlock(reader.video.pFile, frameBuf, bandLength, got);
+    const BlockRead read = readBlock(reader.stream.pFile, frameBuf, bandLength, got);
     if (read != BlockRead::whole)
         return read;
     // Nothing past the last whole frame's band is needed.
     if (--reader.framesLeft > 0 &&
-        std::fseek(reader.video.pFile, static_cast<long>(frameSize - bandLength), SEEK_CUR) != 0)
+        std::fseek(reader.stream.pFile, static_cast<long>(frameSize - bandLength), SEEK_CUR) != 0)
         return BlockRead::failed;
     return BlockRead::whole;
 }
@@ -139,7 +139,7 @@ int readBands(VideoReader& video, PayloadReader* data, const NamedStream& payloa
         read = readBand(video);
     }
     if (read == BlockRead::failed)
-        return reportFailure(5, "error reading video file", video.video.name, errno);
+        return reportFailure(5, "error reading video file", video.stream.name, errno);
     return 0;
 }
 
@@ -208,11 +208,11 @@ int main(int argc, char** argv)
     }
 
     VideoReader video;
-    video.video.name = verify ? args[2] : args[0];
+    video.stream.name = verify ? args[2] : args[0];
     Stream videoOwner;
-    video.video.pFile = openVideo(video.video.name, videoOwner);
-    if (video.video.pFile == nullptr)
-        return reportFailure(2, "cannot open video file", video.video.name, errno);
+    video.stream.pFile = openVideo(video.stream.name, videoOwner);
+    if (video.stream.pFile == nullptr)
+        return reportFailure(2, "cannot open video file", video.stream.name, errno);
 
     PayloadReader data;
     Stream dataOwner;
@@ -236,17 +236,17 @@ int main(int argc, char** argv)
         const int err = errno; // free may change it
         releaseFrameBuffer();
         if (first == BlockRead::failed)
-            return reportFailure(5, "error reading video file", video.video.name, err);
+            return reportFailure(5, "error reading video file", video.stream.name, err);
         reportLeftovers(video, nullptr);
         printNow(stderr, "wmextract: no whole frame to %s in \"%s\"\n",
-                 verify ? "verify" : "extract", video.video.name);
+                 verify ? "verify" : "extract", video.stream.name);
         return 3;
     }
     NamedStream payloads;
     Stream payloadOwner;
     if (extract) {
         payloads.name = args[1];
-        payloads.pFile = openPayloads(payloads.name, video.video.pFile, payloadOwner);
+        payloads.pFile = openPayloads(payloads.name, video.stream.pFile, payloadOwner);
         if (payloads.pFile == nullptr) {
             const int err = errno;
             releaseFrameBuffer();

@@ -1,5 +1,7 @@
 #include "payload_reader.h"
 
+#include "platform.h"
+
 #include <array>
 #include <cstring>
 
@@ -27,9 +29,14 @@ bool countUnusedRecords(PayloadReader& reader, int64_t& records)
     records = 0;
     if (reader.exhausted)
         return true;
-    // The data may be a pipe, so it is read through rather than measured.
-    std::array<uint8_t, 64 * payloadSize> chunk;
+    // A regular file is measured; a pipe (or a pseudo-file claiming no
+    // size) is read through.
     uint64_t bytes = 0;
+    if (bytesLeftInFile(reader.data.pFile, bytes) && bytes > 0) {
+        records = static_cast<int64_t>((bytes + payloadSize - 1) / payloadSize);
+        return true;
+    }
+    std::array<uint8_t, 64 * payloadSize> chunk;
     for (;;) {
         size_t got = 0;
         const BlockRead read = readBlock(reader.data.pFile, chunk.data(), chunk.size(), got);
