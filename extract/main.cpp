@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "arguments.h"
 #include "payload_reader.h"
 #include "platform.h"
 #include "stream_io.h"
+#include "video_reader.h"
 #include "watermark.h"
 
 namespace {
@@ -35,53 +37,6 @@ int reportFailure(int status, const char* what, const char* name, int err)
 {
     printNow(stderr, "wmextract: %s \"%s\": %s\n", what, name, ioReason(err));
     return status;
-}
-
-// Where each frame's band comes from. On a regular file only the band rows
-// are read and the rest of the frame is skipped; a pipe is read through.
-struct VideoReader {
-    NamedStream stream;
-    size_t frameBytes = 0;     // bytes one frame takes in VIDEO
-    bool seeking = false;      // read the band, seek over the rest
-    uint64_t framesLeft = 0;   // whole frames still to read, when seeking
-    uint64_t ignoredBytes = 0; // an incomplete last frame, once known
-};
-
-void startReading(VideoReader& reader, bool bandOnly)
-{
-    reader.frameBytes = bandOnly ? static_cast<size_t>(bandLength) : frameSize;
-    uint64_t bytes = 0;
-    // The file's size settles the frame count exactly as reading it through
-    // would: N whole frames and an ignored remainder. Pseudo-files such as
-    // those of /proc claim a size of 0, so a file too small for a frame is
-    // read through rather than trusted.
-    if (!bandOnly && bytesLeftInFile(reader.stream.pFile, bytes) && bytes >= frameSize) {
-        reader.seeking = true;
-        reader.framesLeft = bytes / frameSize;
-        reader.ignoredBytes = bytes % frameSize;
-    }
-}
-
-// Reads the next frame's band rows to the start of frameBuf.
-BlockRead readBand(VideoReader& reader)
-{
-    size_t got = 0;
-    if (!reader.seeking) {
-        const BlockRead read = readBlock(reader.stream.pFile, frameBuf, reader.frameBytes, got);
-        if (read == BlockRead::end)
-            reader.ignoredBytes = got;
-        return read;
-    }
-    if (reader.framesLeft == 0)
-        return BlockRead::end;
-    const BlockRead read = readBlock(reader.stream.pFile, frameBuf, bandLength, got);
-    if (read != BlockRead::whole)
-        return read;
-    // Nothing past the last whole frame's band is needed.
-    if (--reader.framesLeft > 0 &&
-        std::fseek(reader.stream.pFile, static_cast<long>(frameSize - bandLength), SEEK_CUR) != 0)
-        return BlockRead::failed;
-    return BlockRead::whole;
 }
 
 struct Tally {
@@ -156,17 +111,6 @@ void reportLeftovers(const VideoReader& video, PayloadReader* data)
                  data->data.name);
 }
 
-// Opens an input by name, or standard input for "-".
-FILE* openVideo(const char* name, Stream& owner)
-{
-    if (std::strcmp(name, "-") == 0) {
-        useForData(stdin);
-        return stdin;
-    }
-    owner.reset(openInputFile(name));
-    return owner.get();
-}
-
 // Opens the payload file by name, or standard output for "-"; never the
 // video itself.
 FILE* openPayloads(const char* name, FILE* pVideoFile, Stream& owner)
@@ -188,27 +132,24 @@ FILE* openPayloads(const char* name, FILE* pVideoFile, Stream& owner)
 int main(int argc, char** argv)
 {
     preparePlatform(argc, argv);
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(usageText, stdout);
-        return 0;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("wmextract %s\n", WM_VERSION);
-        return 0;
-    }
-    const bool bandOnly = argc > 1 && std::strcmp(argv[1], "--band") == 0;
-    char** args = argv + (bandOnly ? 2 : 1);
-    const int count = argc - (bandOnly ? 2 : 1);
-    const bool verify = count == 3 && std::strcmp(args[0], "--verify") == 0;
-    const bool extract =
-        count == 2 && std::strncmp(args[0], "--", 2) != 0 && std::strncmp(args[1], "--", 2) != 0;
-    if (!verify && !extract) {
+    ExtractArgs args;
+    if (!parseExtractArgs(argc, argv, args)) {
         std::fputs(usageText, stderr);
         return 1;
     }
+    if (args.form == ExtractForm::help) {
+        std::fputs(usageText, stdout);
+        return 0;
+    }
+    if (args.form == ExtractForm::version) {
+        std::printf("wmextract %s\n", WM_VERSION);
+        return 0;
+    }
+    const bool verify = args.form == ExtractForm::verify;
+    const bool extract = !verify;
 
     VideoReader video;
-    video.stream.name = verify ? args[2] : args[0];
+    video.stream.name = args.video;
     Stream videoOwner;
     video.stream.pFile = openVideo(video.stream.name, videoOwner);
     if (video.stream.pFile == nullptr)
@@ -217,7 +158,7 @@ int main(int argc, char** argv)
     PayloadReader data;
     Stream dataOwner;
     if (verify) {
-        data.data.name = args[1];
+        data.data.name = args.data;
         dataOwner.reset(openInputFile(data.data.name));
         data.data.pFile = dataOwner.get();
         if (data.data.pFile == nullptr)
@@ -230,7 +171,7 @@ int main(int argc, char** argv)
     }
     // PAYLOADS is created only once VIDEO proves to be video: swapping the
     // two forms' arguments must not empty a stamped video.
-    startReading(video, bandOnly);
+    startReading(video, args.bandOnly);
     const BlockRead first = readBand(video);
     if (first != BlockRead::whole) {
         const int err = errno; // free may change it
@@ -245,7 +186,7 @@ int main(int argc, char** argv)
     NamedStream payloads;
     Stream payloadOwner;
     if (extract) {
-        payloads.name = args[1];
+        payloads.name = args.payloads;
         payloads.pFile = openPayloads(payloads.name, video.stream.pFile, payloadOwner);
         if (payloads.pFile == nullptr) {
             const int err = errno;

@@ -1,0 +1,55 @@
+#include "arguments.h"
+
+#include <cstring>
+
+namespace {
+
+bool is(const char* arg, const char* option)
+{
+    return std::strcmp(arg, option) == 0;
+}
+
+} // namespace
+
+bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args)
+{
+    args = ExtractArgs{};
+    if (argc == 2 && is(argv[1], "--help")) {
+        args.form = ExtractForm::help;
+        return true;
+    }
+    if (argc == 2 && is(argv[1], "--version")) {
+        args.form = ExtractForm::version;
+        return true;
+    }
+    const char* names[2] = {};
+    int count = 0;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (is(arg, "--band")) {
+            args.bandOnly = true;
+        } else if (is(arg, "--verify")) {
+            if (args.data != nullptr || i + 1 == argc)
+                return false;
+            args.data = argv[++i];
+        } else if (std::strncmp(arg, "--", 2) == 0) {
+            return false;
+        } else if (count == 2) {
+            return false;
+        } else {
+            names[count++] = arg;
+        }
+    }
+    if (args.data != nullptr) {
+        if (count != 1)
+            return false;
+        args.form = ExtractForm::verify;
+        args.video = names[0];
+        return true;
+    }
+    if (count != 2)
+        return false;
+    args.video = names[0];
+    args.payloads = names[1];
+    return true;
+}

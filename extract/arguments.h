@@ -1,0 +1,21 @@
+// wmextract's command line, parsed without touching any file.
+#pragma once
+
+enum class ExtractForm {
+    help,    // --help: the usage text on standard output
+    version, // --version
+    extract, // VIDEO PAYLOADS
+    verify,  // --verify DATA VIDEO
+};
+
+struct ExtractArgs {
+    ExtractForm form = ExtractForm::extract;
+    bool bandOnly = false;          // --band: VIDEO holds only the band rows
+    const char* video = nullptr;    // every form that reads
+    const char* payloads = nullptr; // the extract form's output
+    const char* data = nullptr;     // the verify form's watermark data
+};
+
+// Options may stand in any order before or between the names; "-" is a
+// name. False on a usage error.
+bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args);
