@@ -28,6 +28,8 @@ bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args)
         const char* arg = argv[i];
         if (is(arg, "--band")) {
             args.bandOnly = true;
+        } else if (is(arg, "--force")) {
+            args.force = true;
         } else if (is(arg, "--verify")) {
             if (args.data != nullptr || i + 1 == argc)
                 return false;
@@ -41,7 +43,8 @@ bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args)
         }
     }
     if (args.data != nullptr) {
-        if (count != 1)
+        // Nothing is written in this form, so there is nothing to force.
+        if (count != 1 || args.force)
             return false;
         args.form = ExtractForm::verify;
         args.video = names[0];

@@ -11,6 +11,7 @@ enum class ExtractForm {
 struct ExtractArgs {
     ExtractForm form = ExtractForm::extract;
     bool bandOnly = false;          // --band: VIDEO holds only the band rows
+    bool force = false;             // --force: PAYLOADS may replace a file with data
     const char* video = nullptr;    // every form that reads
     const char* payloads = nullptr; // the extract form's output
     const char* data = nullptr;     // the verify form's watermark data

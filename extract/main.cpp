@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "arguments.h"
+#include "named_files.h"
 #include "payload_reader.h"
 #include "platform.h"
 #include "stream_io.h"
@@ -18,25 +19,37 @@
 namespace {
 
 constexpr const char* usageText =
-    "usage: wmextract [--band] VIDEO PAYLOADS\n"
+    "usage: wmextract [--band] [--force] VIDEO PAYLOADS\n"
     "       wmextract [--band] --verify DATA VIDEO\n"
     "       wmextract --help | --version\n"
     "Reads the watermark band of every whole frame of VIDEO (raw 1920x1080\n"
     "YUV 4:2:0). The first form writes each frame's 60-byte payload to\n"
-    "PAYLOADS, which is created only once VIDEO has a whole frame. The second\n"
+    "PAYLOADS, which is created only once VIDEO has a whole frame; a PAYLOADS\n"
+    "that already holds data is replaced only with --force. The second\n"
     "compares each frame's payload with the record that wmstamp stamps from\n"
     "the watermark data file DATA, names every frame that differs and ends\n"
     "with status 3 if any does. With --band, VIDEO holds only the band: luma\n"
-    "rows 0 and 1, 3840 bytes a frame. '-' is standard input for VIDEO and\n"
-    "standard output for PAYLOADS.\n"
+    "rows 0 and 1, 3840 bytes a frame. '-' is standard input for VIDEO or\n"
+    "DATA and standard output for PAYLOADS.\n"
     "Exit status: 0 success, 1 usage, 2 a file cannot be opened, 3 a frame\n"
     "differs or VIDEO has no whole frame, 5 a read or write error, 6 no\n"
     "memory for a frame.\n";
 
+int reportReason(int status, const char* what, const char* name, const char* reason)
+{
+    printNow(stderr, "wmextract: %s \"%s\": %s\n", what, name, reason);
+    return status;
+}
+
 int reportFailure(int status, const char* what, const char* name, int err)
 {
-    printNow(stderr, "wmextract: %s \"%s\": %s\n", what, name, ioReason(err));
-    return status;
+    return reportReason(status, what, name, ioReason(err));
+}
+
+// "1 frame", "2 frames".
+const char* plural(int64_t count, const char* one, const char* many)
+{
+    return count == 1 ? one : many;
 }
 
 struct Tally {
@@ -66,15 +79,15 @@ int handleFrame(PayloadReader* data, uint8_t markDat[payloadSize], const NamedSt
     if (expected == PayloadRead::failed)
         return reportFailure(5, "error reading watermark data file", data->data.name, errno);
     if (expected == PayloadRead::ranOut)
-        printNow(stderr, ranOutMessage, data->data.name, data->wholeRecords);
+        printRanOut(stderr, "wmextract", *data);
     int bits = 0;
     for (size_t i = 0; i < payloadSize; ++i)
         bits += static_cast<int>(std::bitset<8>(payload[i] ^ markDat[i]).count());
     if (bits > 0) {
         ++tally.differing;
         tally.bitErrors += bits;
-        printNow(stderr, "frame %" PRId64 ": %d bit errors (margin %.2f)\n", tally.frames, bits,
-                 margin);
+        printNow(stderr, "frame %" PRId64 ": %d bit %s (margin %.2f)\n", tally.frames, bits,
+                 plural(bits, "error", "errors"), margin);
     }
     return 0;
 }
@@ -103,28 +116,31 @@ int readBands(VideoReader& video, PayloadReader* data, const NamedStream& payloa
 void reportLeftovers(const VideoReader& video, PayloadReader* data)
 {
     if (video.ignoredBytes > 0)
-        printNow(stderr, "wmextract: ignored an incomplete last frame of %" PRIu64 " bytes\n",
-                 video.ignoredBytes);
+        printNow(stderr, "wmextract: ignored an incomplete last frame of %" PRIu64 " %s\n",
+                 video.ignoredBytes, video.ignoredBytes == 1 ? "byte" : "bytes");
     int64_t unused = 0;
     if (data != nullptr && countUnusedRecords(*data, unused) && unused > 0)
-        printNow(stderr, "wmextract: %" PRId64 " records of \"%s\" were not used\n", unused,
-                 data->data.name);
+        printNow(stderr, "wmextract: %" PRId64 " %s of \"%s\" %s not used\n", unused,
+                 plural(unused, "record", "records"), data->data.name,
+                 plural(unused, "was", "were"));
 }
 
-// Opens the payload file by name, or standard output for "-"; never the
-// video itself.
-FILE* openPayloads(const char* name, FILE* pVideoFile, Stream& owner)
+// Opens PAYLOADS, never the video itself, and never over a file that holds
+// data unless forced: the verify command typed without its flag would
+// otherwise replace the reference data with what was read.
+FILE* openPayloads(const ExtractArgs& args, FILE* pVideoFile, Stream& owner, const char*& reason)
 {
-    if (std::strcmp(name, "-") != 0) {
-        owner.reset(openOutputFile(name, {pVideoFile}));
-        return owner.get();
-    }
-    if (isSameFile(stdout, pVideoFile)) {
-        errno = EBUSY;
+    const char* name = args.payloads;
+    reason = nullptr;
+    if (!args.force && !isStandardStreamName(name) && !namesOpenFile(name, pVideoFile) &&
+        hasContent(name)) {
+        reason = "it already holds data (--force replaces it)";
         return nullptr;
     }
-    useForData(stdout);
-    return stdout;
+    FILE* pFile = openOutputName(name, {pVideoFile}, owner);
+    if (pFile == nullptr)
+        reason = openFailureReason(name, errno, {{pVideoFile, "it is the video itself"}});
+    return pFile;
 }
 
 } // namespace
@@ -151,18 +167,22 @@ int main(int argc, char** argv)
     VideoReader video;
     video.stream.name = args.video;
     Stream videoOwner;
-    video.stream.pFile = openVideo(video.stream.name, videoOwner);
+    video.stream.pFile = openInputName(video.stream.name, videoOwner);
     if (video.stream.pFile == nullptr)
-        return reportFailure(2, "cannot open video file", video.stream.name, errno);
+        return reportReason(2, "cannot open video file", video.stream.name,
+                            openFailureReason(video.stream.name, errno, {}));
 
     PayloadReader data;
     Stream dataOwner;
     if (verify) {
         data.data.name = args.data;
-        dataOwner.reset(openInputFile(data.data.name));
-        data.data.pFile = dataOwner.get();
+        if (isStandardStreamName(data.data.name) && video.stream.pFile == stdin)
+            return reportReason(2, "cannot open watermark data file", data.data.name,
+                                "standard input is already the video");
+        data.data.pFile = openInputName(data.data.name, dataOwner);
         if (data.data.pFile == nullptr)
-            return reportFailure(2, "cannot open watermark data file", data.data.name, errno);
+            return reportReason(2, "cannot open watermark data file", data.data.name,
+                                openFailureReason(data.data.name, errno, {}));
     }
 
     if (!setUpFrameBuffer()) {
@@ -187,11 +207,11 @@ int main(int argc, char** argv)
     Stream payloadOwner;
     if (extract) {
         payloads.name = args.payloads;
-        payloads.pFile = openPayloads(payloads.name, video.stream.pFile, payloadOwner);
+        const char* reason = nullptr;
+        payloads.pFile = openPayloads(args, video.stream.pFile, payloadOwner, reason);
         if (payloads.pFile == nullptr) {
-            const int err = errno;
             releaseFrameBuffer();
-            return reportFailure(2, "cannot open payload file", payloads.name, err);
+            return reportReason(2, "cannot open payload file", payloads.name, reason);
         }
     }
 
@@ -206,13 +226,14 @@ int main(int argc, char** argv)
         payloadOwner.release();
         if (!closeOutputStream(payloads.pFile))
             return reportFailure(5, "error writing payload file", payloads.name, errno);
-        printNow(stderr, "extracted %" PRId64 " payloads, smallest margin %.2f\n", tally.frames,
-                 tally.smallestMargin);
+        printNow(stderr, "extracted %" PRId64 " %s, smallest margin %.2f\n", tally.frames,
+                 plural(tally.frames, "payload", "payloads"), tally.smallestMargin);
         return 0;
     }
     printNow(stderr,
-             "checked %" PRId64 " frames, %" PRId64 " differ, %" PRId64
-             " bit errors, smallest margin %.2f\n",
-             tally.frames, tally.differing, tally.bitErrors, tally.smallestMargin);
+             "checked %" PRId64 " %s, %" PRId64 " differ, %" PRId64
+             " bit %s, smallest margin %.2f\n",
+             tally.frames, plural(tally.frames, "frame", "frames"), tally.differing,
+             tally.bitErrors, plural(tally.bitErrors, "error", "errors"), tally.smallestMargin);
     return tally.differing > 0 ? 3 : 0;
 }

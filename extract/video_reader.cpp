@@ -1,19 +1,7 @@
 #include "video_reader.h"
 
-#include <cstring>
-
 #include "platform.h"
 #include "watermark.h"
-
-FILE* openVideo(const char* name, Stream& owner)
-{
-    if (std::strcmp(name, "-") == 0) {
-        useForData(stdin);
-        return stdin;
-    }
-    owner.reset(openInputFile(name));
-    return owner.get();
-}
 
 void startReading(VideoReader& reader, bool bandOnly)
 {
@@ -45,8 +33,7 @@ BlockRead readBand(VideoReader& reader)
     if (read != BlockRead::whole)
         return read;
     // Nothing past the last whole frame's band is needed.
-    if (--reader.framesLeft > 0 &&
-        std::fseek(reader.stream.pFile, static_cast<long>(frameSize - bandLength), SEEK_CUR) != 0)
+    if (--reader.framesLeft > 0 && !skipForward(reader.stream.pFile, frameSize - bandLength))
         return BlockRead::failed;
     return BlockRead::whole;
 }

@@ -16,9 +16,6 @@ struct VideoReader {
     uint64_t ignoredBytes = 0; // an incomplete last frame, once known
 };
 
-// Opens VIDEO by name, or standard input for "-"; `owner` closes a file.
-FILE* openVideo(const char* name, Stream& owner);
-
 // Settles how the stream is read, before the first frame.
 void startReading(VideoReader& reader, bool bandOnly);
 

@@ -2,7 +2,7 @@
 
 #include "platform.h"
 
-#include <array>
+#include <cinttypes>
 #include <cstring>
 
 PayloadRead readNextPayload(PayloadReader& reader, uint8_t markDat[payloadSize])
@@ -24,28 +24,25 @@ PayloadRead readNextPayload(PayloadReader& reader, uint8_t markDat[payloadSize])
     return PayloadRead::ranOut;
 }
 
-bool countUnusedRecords(PayloadReader& reader, int64_t& records)
+void printRanOut(FILE* pConsole, const char* program, const PayloadReader& reader)
+{
+    const int64_t n = reader.wholeRecords;
+    if (program == nullptr)
+        printNow(pConsole, "Watermark data file \"%s\" ran out after %" PRId64 " whole records\n",
+                 reader.data.name, n);
+    else
+        printNow(pConsole, "%s: watermark data file \"%s\" ran out after %" PRId64 " whole %s\n",
+                 program, reader.data.name, n, n == 1 ? "record" : "records");
+}
+
+bool countUnusedRecords(const PayloadReader& reader, int64_t& records)
 {
     records = 0;
     if (reader.exhausted)
         return true;
-    // A regular file is measured; a pipe (or a pseudo-file claiming no
-    // size) is read through.
     uint64_t bytes = 0;
-    if (bytesLeftInFile(reader.data.pFile, bytes) && bytes > 0) {
-        records = static_cast<int64_t>((bytes + payloadSize - 1) / payloadSize);
-        return true;
-    }
-    std::array<uint8_t, 64 * payloadSize> chunk;
-    for (;;) {
-        size_t got = 0;
-        const BlockRead read = readBlock(reader.data.pFile, chunk.data(), chunk.size(), got);
-        bytes += got;
-        if (read == BlockRead::failed)
-            return false;
-        if (read == BlockRead::end)
-            break;
-    }
+    if (!bytesLeftInFile(reader.data.pFile, bytes))
+        return false;
     records = static_cast<int64_t>((bytes + payloadSize - 1) / payloadSize);
     return true;
 }

@@ -3,8 +3,8 @@
 // the last payload again.
 #pragma once
 
-#include <cinttypes>
 #include <cstdint>
+#include <cstdio>
 
 #include "stream_io.h"
 #include "watermark.h"
@@ -22,14 +22,16 @@ enum class PayloadRead {
     failed,   // read error; errno tells why
 };
 
-// Said once, with the file name and wholeRecords, when the data runs out.
-constexpr const char* ranOutMessage =
-    "Watermark data file \"%s\" ran out after %" PRId64 " whole records\n";
+// Says, once, that the data ran out: on wmstamp's console as its other
+// messages are (`program` nullptr), or as "program: ..." like every other
+// message of that program.
+void printRanOut(FILE* pConsole, const char* program, const PayloadReader& reader);
 
 // Fills markDat with the payload for the next frame. markDat must hold what
 // the previous call left there (zeros before the first call).
 PayloadRead readNextPayload(PayloadReader& reader, uint8_t markDat[payloadSize]);
 
-// Reads the data to its end and counts the records no frame used, a short
-// last one included. False on a read error.
-bool countUnusedRecords(PayloadReader& reader, int64_t& records);
+// Counts the records no frame used, a short last one included, where the
+// data's size is known (a regular file). False where it is not: a pipe or
+// a device may never end, so it is not read through.
+bool countUnusedRecords(const PayloadReader& reader, int64_t& records);

@@ -13,15 +13,25 @@
 // UTF-8 (on Windows they are taken anew from the UTF-16 command line).
 void preparePlatform(int& argc, char**& argv);
 
+// Whether a standard stream was closed when the program started (it has
+// been reopened on the null device since, so writes to it would vanish).
+bool wasClosedAtStart(FILE* pStream);
+
 // Opens an existing file for binary reading. nullptr on failure, including
-// a directory or a file another instance is writing.
+// a directory or a file another instance is writing (errno EAGAIN).
 FILE* openInputFile(const char* name);
 
 // Opens (creating if absent) a file for binary writing and empties it.
 // nullptr on failure, and then an existing file is left as it was: a
-// directory, a file that is one of the `others` open streams by any path,
-// or a file another instance holds.
+// directory, a file that is one of the `others` open streams by any path
+// (errno EBUSY), or a file or named pipe another instance holds (EAGAIN).
 FILE* openOutputFile(const char* name, std::initializer_list<FILE*> others);
+
+// Whether `name` designates the file open as `pFile`, by any path.
+bool namesOpenFile(const char* name, FILE* pFile);
+
+// Whether `name` is a regular file with at least one byte in it.
+bool hasContent(const char* name);
 
 // Whether two streams are one file (or one pipe). Character devices never
 // count: /dev/null may well be an input and the output at once.
@@ -30,6 +40,10 @@ bool isSameFile(FILE* pOne, FILE* pOther);
 // The bytes left to read in a regular file, from the stream's position;
 // false for pipes, devices and anything else that cannot seek.
 bool bytesLeftInFile(FILE* pFile, uint64_t& bytes);
+
+// Moves a stream `bytes` forward, past 2 GiB and 4 GiB alike. False, with
+// errno set, on failure.
+bool skipForward(FILE* pFile, uint64_t bytes);
 
 // Whether the read error just seen is a pipe whose writer disconnected,
 // which ends the input like an end of file.

@@ -10,8 +10,12 @@
 
 namespace {
 
-// Takes a whole-file lock. False only when another holder's lock conflicts:
-// where the file system cannot lock, the identity checks have to do.
+// Which standard streams preparePlatform found closed.
+bool closedAtStart[3] = {};
+
+// Takes a whole-file lock. False, with errno EAGAIN, only when another
+// holder's lock conflicts: where the file system cannot lock, the identity
+// checks have to do.
 bool lockWholeFile(int fd, short type)
 {
     struct flock fl = {};
@@ -22,8 +26,10 @@ bool lockWholeFile(int fd, short type)
     // input and the output of the same run exclude each other.
     if (fcntl(fd, F_OFD_SETLK, &fl) == 0)
         return true;
-    if (errno == EAGAIN || errno == EACCES)
+    if (errno == EAGAIN || errno == EACCES) {
+        errno = EAGAIN;
         return false;
+    }
     // EINVAL: a kernel without them. Any other failure: no locking here.
     if (errno != EINVAL)
         return true;
@@ -31,7 +37,10 @@ bool lockWholeFile(int fd, short type)
     // Process locks, where open-file-description locks are missing.
     if (fcntl(fd, F_SETLK, &fl) == 0)
         return true;
-    return errno != EAGAIN && errno != EACCES;
+    if (errno != EAGAIN && errno != EACCES)
+        return true;
+    errno = EAGAIN;
+    return false;
 }
 
 bool isSameFile(const struct stat& st, FILE* pOther)
@@ -109,10 +118,18 @@ void preparePlatform(int&, char**&)
     // Started with a standard stream closed, the first file opened would
     // take its number and receive text meant for the console.
     for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF &&
-            open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) < 0)
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        closedAtStart[fd] = true;
+        if (open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) < 0)
             std::_Exit(125);
     }
+}
+
+bool wasClosedAtStart(FILE* pStream)
+{
+    const int fd = fileno(pStream);
+    return fd >= 0 && fd <= 2 && closedAtStart[fd];
 }
 
 FILE* openInputFile(const char* name)
@@ -143,7 +160,9 @@ FILE* openOutputFile(const char* name, std::initializer_list<FILE*> others)
             return refuse(fd);
         }
     }
-    if (S_ISREG(st.st_mode) && !lockWholeFile(fd, F_WRLCK))
+    // A named pipe is locked too: two writers would interleave their frames.
+    // (Readers of a pipe take no lock, so a chained reader never conflicts.)
+    if ((S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode)) && !lockWholeFile(fd, F_WRLCK))
         return refuse(fd);
     // The stream is made before the file is emptied, so that a failure to
     // make it leaves the file as it was.
@@ -166,6 +185,25 @@ bool isSameFile(FILE* pOne, FILE* pOther)
 {
     struct stat st;
     return fstat(fileno(pOne), &st) == 0 && isSameFile(st, pOther);
+}
+
+bool namesOpenFile(const char* name, FILE* pFile)
+{
+    struct stat st;
+    return stat(name, &st) == 0 && isSameFile(st, pFile);
+}
+
+bool hasContent(const char* name)
+{
+    struct stat st;
+    return stat(name, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
+bool skipForward(FILE* pFile, uint64_t bytes)
+{
+    // off_t is 64 bits wide in every build (_FILE_OFFSET_BITS=64).
+    static_assert(sizeof(off_t) == 8, "large-file offsets");
+    return fseeko(pFile, static_cast<off_t>(bytes), SEEK_CUR) == 0;
 }
 
 bool bytesLeftInFile(FILE* pFile, uint64_t& bytes)

@@ -61,7 +61,11 @@ FILE* openShared(const char* name, const wchar_t* mode, int share)
         errno = ENOENT;
         return nullptr;
     }
-    return _wfsopen(wide, mode, share);
+    FILE* pFile = _wfsopen(wide, mode, share);
+    // Another holder's share mode: say so rather than "Permission denied".
+    if (pFile == nullptr && _doserrno == ERROR_SHARING_VIOLATION)
+        errno = EAGAIN;
+    return pFile;
 }
 
 bool fileIdentity(FILE* pFile, BY_HANDLE_FILE_INFORMATION& info)
@@ -111,12 +115,19 @@ char* utf8Argument(const wchar_t* arg)
     return text;
 }
 
+bool closedAtStart[3] = {};
+
 } // namespace
 
 void preparePlatform(int& argc, char**& argv)
 {
     // Standard output stays in text mode, as a console program's does.
     showUtf8OnConsole();
+    const DWORD standard[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (int i = 0; i < 3; ++i) {
+        const HANDLE handle = GetStdHandle(standard[i]);
+        closedAtStart[i] = handle == nullptr || handle == INVALID_HANDLE_VALUE;
+    }
     int count = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
     auto** utf8 = static_cast<char**>(std::calloc(static_cast<size_t>(count) + 1, sizeof(char*)));
@@ -129,6 +140,12 @@ void preparePlatform(int& argc, char**& argv)
     // Held for the whole run, like the runtime's own argv.
     argc = count;
     argv = utf8;
+}
+
+bool wasClosedAtStart(FILE* pStream)
+{
+    const int fd = _fileno(pStream);
+    return fd < 0 || (fd <= 2 && closedAtStart[fd]);
 }
 
 FILE* openInputFile(const char* name)
@@ -150,6 +167,42 @@ bool isSameFile(FILE* pOne, FILE* pOther)
     return pOther != nullptr && fileIdentity(pOne, one) && fileIdentity(pOther, other) &&
            one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
            one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
+}
+
+bool namesOpenFile(const char* name, FILE* pFile)
+{
+    BY_HANDLE_FILE_INFORMATION open;
+    const wchar_t* wide = wideName(name);
+    if (wide == nullptr || pFile == nullptr || !fileIdentity(pFile, open))
+        return false;
+    // Asking for attributes alone passes every share mode.
+    const HANDLE handle = CreateFileW(wide, FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION named;
+    const bool same = GetFileInformationByHandle(handle, &named) != 0 &&
+                      named.dwVolumeSerialNumber == open.dwVolumeSerialNumber &&
+                      named.nFileIndexHigh == open.nFileIndexHigh &&
+                      named.nFileIndexLow == open.nFileIndexLow;
+    CloseHandle(handle);
+    return same;
+}
+
+bool hasContent(const char* name)
+{
+    const wchar_t* wide = wideName(name);
+    struct _stat64 st;
+    return wide != nullptr && _wstat64(wide, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG &&
+           st.st_size > 0;
+}
+
+bool skipForward(FILE* pFile, uint64_t bytes)
+{
+    // fseek's long is 32 bits here, and the runtime makes a relative seek
+    // an absolute one: past 2 GiB it would land in the wrong place.
+    return _fseeki64(pFile, static_cast<__int64>(bytes), SEEK_CUR) == 0;
 }
 
 bool bytesLeftInFile(FILE* pFile, uint64_t& bytes)

@@ -163,3 +163,30 @@ TEST(BandDecoder, RunMeansJustEitherSideOfEachThresholdReadAsTheirNearerLevel)
         }
     }
 }
+
+TEST(BandDecoder, BothRowsCountAndALevelOfOneRunPlacesItsThreshold)
+{
+    // Damage in row 1 alone moves the run's mean half-way: 16 and 162 read
+    // as 89. A decoder that read row 0 twice would not see it.
+    Payload sent{};
+    const Row row0 = encode(sent);
+    Row row1 = row0;
+    std::fill_n(row1.begin() + 8 * 9, 8, uint8_t{162}); // run 9: bits 5-4 of byte 2
+    Payload got{};
+    decode(row0, row1, got);
+    Payload expected = sent;
+    expected[2] = 0x10;
+    EXPECT_EQ(got, expected);
+
+    // A band 30 darker, where only run 0 carries the lowest level (16 - 30
+    // clips to 0): that one run places the level, and the first threshold
+    // sits half-way between it and 89 - 30, at 29.5 from both.
+    Payload one{};
+    one.fill(0x6F); // 01 10 11 11
+    one[0] = 0x1B;  // 00 01 10 11
+    Row dark = encode(one);
+    for (auto& s : dark)
+        s = clampSample(s - 30);
+    EXPECT_EQ(decode(dark, dark, got), 29.5);
+    EXPECT_EQ(got, one);
+}

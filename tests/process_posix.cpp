@@ -16,7 +16,8 @@
 
 namespace {
 
-// Appends what one read gives; false at end of file.
+// Appends what one read gives; false at end of file, or at the EIO with
+// which a pseudo-terminal ends once the program has gone.
 bool drain(int fd, std::string& into)
 {
     char buf[4096];
@@ -42,6 +43,20 @@ ToolProcess::ToolProcess(const std::string& path, const std::vector<std::string>
     int errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
+    if (options.terminalError) {
+        // Standard error on a pseudo-terminal: the parent reads its master
+        // side in place of the pipe.
+        const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+            throw std::runtime_error("no pseudo-terminal");
+        const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (terminal < 0)
+            throw std::runtime_error("cannot open the pseudo-terminal");
+        close(errPipe[0]);
+        close(errPipe[1]);
+        errPipe[0] = master;
+        errPipe[1] = terminal;
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(path.c_str()));
     for (const auto& arg : args)
@@ -168,4 +183,9 @@ void FeedPipe::close()
 void FeedPipe::disconnect()
 {
     close();
+}
+
+long FeedPipe::bufferSize() const
+{
+    return fcntl(static_cast<int>(handle_), F_GETPIPE_SZ);
 }

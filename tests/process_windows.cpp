@@ -54,7 +54,7 @@ struct ToolProcess::Impl {
 };
 
 ToolProcess::ToolProcess(const std::string& path, const std::vector<std::string>& args,
-                         const RunOptions&)
+                         const RunOptions& options)
     : impl_(new Impl)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -65,8 +65,9 @@ ToolProcess::ToolProcess(const std::string& path, const std::vector<std::string>
         throw std::runtime_error("CreatePipe failed");
     SetHandleInformation(impl_->outRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(impl_->errRead, HANDLE_FLAG_INHERIT, 0);
-    HANDLE nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             OPEN_EXISTING, 0, nullptr);
+    const std::string input = options.input.empty() ? "NUL" : options.input;
+    HANDLE nul = CreateFileW(wide(input).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             &inherit, OPEN_EXISTING, 0, nullptr);
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;

@@ -20,13 +20,14 @@ struct RunResult {
     std::string err; // all of standard error
 };
 
-// What the child starts with; everything here is POSIX only.
+// What the child starts with; POSIX only, but for `input`.
 struct RunOptions {
     unsigned long addressSpaceLimit = 0; // bytes; 0 for none
     unsigned long fileSizeLimit = 0;     // bytes; 0 for none
     bool closeStandardStreams = false;   // start with descriptors 0, 1 and 2 closed
     std::string input;                   // standard input from this path, not /dev/null
     bool nonBlockingInput = false;       // ... opened non-blocking
+    bool terminalError = false;          // standard error on a pseudo-terminal
 };
 
 // A program started in the background, standard input empty; finish()
@@ -80,6 +81,10 @@ class FeedPipe {
     // Ends the feed as a pipe server that is done does: flushes, then
     // disconnects the reader (Windows) or closes (POSIX).
     void disconnect();
+#ifndef _WIN32
+    // The pipe's buffer as the kernel has it now.
+    long bufferSize() const;
+#endif
 
   private:
     std::string path_;

@@ -36,6 +36,18 @@ RunResult stamp(const std::string& src, const std::string& wm, const std::string
     return runTool(kStamp, {src, wm, out});
 }
 
+// The line on standard error that says why a file could not be used.
+std::string why(const std::string& name, const std::string& reason)
+{
+    return console("wmstamp: \"" + name + "\": " + reason + "\n");
+}
+
+#ifdef _WIN32
+const std::string kDirectoryReason = "Permission denied";
+#else
+const std::string kDirectoryReason = "Is a directory";
+#endif
+
 } // namespace
 
 TEST(Wmstamp, WrongArgumentCountPrintsUsage)
@@ -66,6 +78,7 @@ TEST(Wmstamp, InputsThatCannotBeOpenedLeaveTheOutputAlone)
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out,
               console(kBanner + "Input file \"" + dir.path("missing.yuv") + "\" not found\n"));
+    EXPECT_EQ(r.err, why(dir.path("missing.yuv"), "No such file or directory"));
     EXPECT_FALSE(fileExists(out));
 
     r = stamp(src, dir.path("missing.bin"), out);
@@ -80,8 +93,10 @@ TEST(Wmstamp, InputsThatCannotBeOpenedLeaveTheOutputAlone)
     r = stamp(dir.dir(), wm, out);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, console(kBanner + "Input file \"" + dir.dir() + "\" not found\n"));
+    EXPECT_EQ(r.err, why(dir.dir(), kDirectoryReason));
     r = stamp(src, dir.dir(), out);
     EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, why(dir.dir(), kDirectoryReason));
     EXPECT_EQ(readFile(out), keep);
 }
 
@@ -91,11 +106,14 @@ TEST(Wmstamp, OutputThatCannotBeOpenedHasNoLineEnd)
     const std::string src = dir.path("src.yuv"), wm = dir.path("wm.bin");
     writeFile(src, makeVideo(1, 0, 4));
     writeFile(wm, Bytes(60, 7));
-    for (const std::string& out : {dir.path("no/such/dir/out.yuv"), dir.dir()}) {
+    for (const auto& [out, reason] : std::vector<std::pair<std::string, std::string>>{
+             {dir.path("no/such/dir/out.yuv"), "No such file or directory"},
+             {dir.dir(), kDirectoryReason}}) {
         const RunResult r = stamp(src, wm, out);
         EXPECT_EQ(r.status, 4) << out;
         EXPECT_EQ(r.out,
                   console(kBanner + "Output file \"" + out + "\" cannot be opened for writing"));
+        EXPECT_EQ(r.err, why(out, reason));
     }
 }
 
@@ -125,6 +143,9 @@ TEST(Wmstamp, OutputThatIsAnInputByAnyPathIsRefused)
         EXPECT_EQ(r.status, 4) << out;
         EXPECT_EQ(r.out,
                   console(kBanner + "Output file \"" + out + "\" cannot be opened for writing"));
+        const bool isData = out.find(".bin") != std::string::npos;
+        EXPECT_EQ(r.err,
+                  why(out, isData ? "it is the watermark data file" : "it is the source video"));
     }
     EXPECT_EQ(readFile(src), video);
     EXPECT_EQ(readFile(wm), data);
@@ -190,6 +211,7 @@ TEST(Wmstamp, TwentyFiveFramesAndATrailingPartialFrame)
     const RunResult r = stamp(src, wm, out);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, console(kBanner + "frame# 10        \rframe# 20        \r" + finished(25)));
+    EXPECT_EQ(r.err, console("wmstamp: ignored an incomplete last frame of 1000 bytes\n"));
     EXPECT_EQ(checkStampedVideo(video, data, readFile(out)), "");
 }
 
@@ -434,6 +456,7 @@ TEST(Wmstamp, OutputThatIsStandardOutputIsRefused)
     RunResult r = stamp(src, wm, "/dev/stdout");
     EXPECT_EQ(r.status, 4);
     EXPECT_EQ(r.out, kBanner + "Output file \"/dev/stdout\" cannot be opened for writing");
+    EXPECT_EQ(r.err, why("/dev/stdout", "it is standard output"));
     // The output file is where standard output appends: only the messages
     // join what was there.
     const Bytes old = makeRandomBytes(1000, 27);
@@ -519,4 +542,99 @@ TEST(Wmstamp, APipeServerThatDisconnectsEndsTheInput)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, console(kBanner + finished(2)));
     EXPECT_EQ(checkStampedVideo(video, Bytes(120, 6), readFile(out)), "");
+}
+
+TEST(Wmstamp, StandardInputAndOutputCarryTheVideo)
+{
+    TempDir dir;
+    const std::string src = dir.path("src.yuv"), wm = dir.path("wm.bin");
+    const Bytes video = makeVideo(2, 10, 28);
+    const Bytes data = makeRandomBytes(120, 29);
+    writeFile(src, video);
+    writeFile(wm, data);
+    // The frames take standard output, so every message goes to standard
+    // error; on Windows in binary mode, byte for byte.
+    RunOptions fromSource;
+    fromSource.input = src;
+    RunResult r = runTool(kStamp, {"-", wm, "-"}, fromSource);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, console(kBanner + "wmstamp: ignored an incomplete last frame of 10 bytes\n" +
+                             finished(2)));
+    EXPECT_EQ(checkStampedVideo(video, data, Bytes(r.out.begin(), r.out.end())), "");
+
+    // A file named "-" is still a file by any other spelling.
+    const std::string dash = dir.path("-");
+    writeFile(dash, video);
+    r = runTool(kStamp, {dash, wm, dash});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.err, why(dash, "it is the source video"));
+
+    RunOptions fromData;
+    fromData.input = wm;
+    r = runTool(kStamp, {src, "-", dir.path("out.yuv")}, fromData);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(checkStampedVideo(video, data, readFile(dir.path("out.yuv"))), "");
+    r = runTool(kStamp, {"-", "-", dir.path("out2.yuv")}, fromSource);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out, console(kBanner + "Watermark data file \"-\" not found\n"));
+    EXPECT_EQ(r.err, why("-", "standard input is already the source video"));
+    EXPECT_FALSE(fileExists(dir.path("out2.yuv")));
+#ifndef _WIN32
+    // Frames for a standard output that was closed would vanish.
+    r = runTool("/bin/sh", {"-c", shellQuote(kStamp) + " " + shellQuote(src) + " " +
+                                      shellQuote(wm) + " - >&-"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.err, kBanner + "Output file \"-\" cannot be opened for writing" +
+                         "wmstamp: \"-\": standard output was closed\n");
+#endif
+}
+
+TEST(Wmstamp, ASecondWriterOfANamedPipeIsRefused)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: FIFOs and their buffer size";
+#else
+    TempDir dir;
+    const std::string wm = dir.path("wm.bin"), src = dir.path("src.yuv");
+    const std::string out = dir.path("out.pipe");
+    writeFile(wm, Bytes(60, 3));
+    writeFile(src, makeVideo(1, 0, 30));
+    ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
+    // The test reads the output pipe throughout.
+    const int reader = open(out.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    FeedPipe feed(dir);
+    const long before = feed.bufferSize();
+    ToolProcess first(kStamp, {feed.path(), wm, out});
+    const Bytes video = makeVideo(1, 0, 31);
+    ASSERT_TRUE(feed.write(Bytes(video.begin(), video.begin() + 1)));
+    ASSERT_TRUE(feed.waitUntilRead());
+    // The source pipe was enlarged to carry whole frames at a time.
+    EXPECT_EQ(before, 65536);
+    EXPECT_GE(feed.bufferSize(), 1L << 20);
+
+    const RunResult second = stamp(src, wm, out);
+    EXPECT_EQ(second.status, 4);
+    EXPECT_EQ(second.err, why(out, "another program is using it"));
+
+    std::thread feeder([&] {
+        feed.write(Bytes(video.begin() + 1, video.end()));
+        feed.close();
+    });
+    Bytes stamped;
+    std::vector<uint8_t> chunk(1 << 16);
+    for (;;) {
+        const ssize_t n = read(reader, chunk.data(), chunk.size());
+        if (n > 0)
+            stamped.insert(stamped.end(), chunk.begin(), chunk.begin() + n);
+        else if (n == 0 && stamped.size() >= kFrame)
+            break;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    feeder.join();
+    close(reader);
+    EXPECT_EQ(first.finish().status, 0);
+    EXPECT_EQ(checkStampedVideo(video, Bytes(60, 3), stamped), "");
+#endif
 }

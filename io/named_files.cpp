@@ -1,0 +1,57 @@
+#include "named_files.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform.h"
+
+bool isStandardStreamName(const char* name)
+{
+    return std::strcmp(name, "-") == 0;
+}
+
+FILE* openInputName(const char* name, Stream& owner)
+{
+    if (isStandardStreamName(name)) {
+        useForData(stdin);
+        return stdin;
+    }
+    owner.reset(openInputFile(name));
+    return owner.get();
+}
+
+FILE* openOutputName(const char* name, std::initializer_list<FILE*> inputs, Stream& owner)
+{
+    if (!isStandardStreamName(name)) {
+        owner.reset(openOutputFile(name, inputs));
+        return owner.get();
+    }
+    // What goes to a standard output closed at start would vanish.
+    if (wasClosedAtStart(stdout)) {
+        errno = EBADF;
+        return nullptr;
+    }
+    for (FILE* pInput : inputs) {
+        if (isSameFile(stdout, pInput)) {
+            errno = EBUSY;
+            return nullptr;
+        }
+    }
+    useForData(stdout);
+    return stdout;
+}
+
+const char* openFailureReason(const char* name, int err, std::initializer_list<HeldFile> inputs)
+{
+    const bool standard = isStandardStreamName(name);
+    if (standard && wasClosedAtStart(stdout))
+        return "standard output was closed";
+    for (const HeldFile& input : inputs) {
+        if (input.pFile != nullptr &&
+            (standard ? isSameFile(stdout, input.pFile) : namesOpenFile(name, input.pFile)))
+            return input.refusal;
+    }
+    if (err == EAGAIN)
+        return "another program is using it";
+    return ioReason(err);
+}
