@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 
 #include "watermark.h"
@@ -23,11 +24,28 @@ void encodeBandRow(const uint8_t* payload, size_t payloadBytes, uint8_t* dstRow)
     }
 }
 
+void stampWindow(const uint8_t wmData[payloadSize], int64_t from, size_t length, uint8_t* window)
+{
+    const int64_t to = from + static_cast<int64_t>(length);
+    // Each pass fills one luma row, so rows 0 and 1 come out identical.
+    uint8_t band[bandLength];
+    for (int pass = 0; pass < bandPasses; ++pass)
+        encodeBandRow(wmData, payloadSize, band + pass * bandRowLength);
+    for (const FrameSpan& span : stampedSpans) {
+        const int64_t begin = std::max<int64_t>(span.offset, from);
+        const int64_t end = std::min<int64_t>(span.offset + span.length, to);
+        if (begin >= end)
+            continue;
+        uint8_t* dst = window + (begin - from);
+        const auto count = static_cast<size_t>(end - begin);
+        if (span.offset == 0)
+            std::memcpy(dst, band + begin, count);
+        else
+            std::memset(dst, neutralChroma, count);
+    }
+}
+
 void stampWatermark(const uint8_t wmData[payloadSize])
 {
-    // Each pass fills one luma row, so rows 0 and 1 come out identical.
-    for (int pass = 0; pass < bandPasses; ++pass)
-        encodeBandRow(wmData, payloadSize, frameBuf + pass * bandRowLength);
-    std::memset(pUPlane, neutralChroma, chromaRowLength);
-    std::memset(pVPlane, neutralChroma, chromaRowLength);
+    stampWindow(wmData, 0, frameSize, frameBuf);
 }

@@ -53,6 +53,20 @@ void encodeBandRow(const uint8_t* payload, size_t payloadBytes, uint8_t* dstRow)
 // carry the band, chroma row 0 of both chroma planes becomes neutral.
 void stampWatermark(const uint8_t wmData[payloadSize]);
 
+// The three spans of a frame that stamping writes; every other byte is the
+// source's.
+struct FrameSpan {
+    int32_t offset;
+    int32_t length;
+};
+constexpr FrameSpan stampedSpans[3] = {
+    {0, bandLength}, {uPlaneOffset, chromaRowLength}, {vPlaneOffset, chromaRowLength}};
+
+// Stamps the part of a frame that `window` holds: bytes `from` to
+// from + length - 1 of the frame (`from` may be negative, or the window run
+// past the frame: such bytes belong to other frames and are left alone).
+void stampWindow(const uint8_t wmData[payloadSize], int64_t from, size_t length, uint8_t* window);
+
 // Largest decoding margin: half the distance between two levels.
 constexpr double maxMargin = 36.5;
 

@@ -116,8 +116,7 @@ int readBands(VideoReader& video, PayloadReader* data, const NamedStream& payloa
 void reportLeftovers(const VideoReader& video, PayloadReader* data)
 {
     if (video.ignoredBytes > 0)
-        printNow(stderr, "wmextract: ignored an incomplete last frame of %" PRIu64 " %s\n",
-                 video.ignoredBytes, video.ignoredBytes == 1 ? "byte" : "bytes");
+        reportIgnoredBytes("wmextract", video.ignoredBytes);
     int64_t unused = 0;
     if (data != nullptr && countUnusedRecords(*data, unused) && unused > 0)
         printNow(stderr, "wmextract: %" PRId64 " %s of \"%s\" %s not used\n", unused,
@@ -140,7 +139,9 @@ FILE* openPayloads(const ExtractArgs& args, FILE* pVideoFile, Stream& owner, con
     FILE* pFile = openOutputName(name, {pVideoFile}, owner);
     if (pFile == nullptr)
         reason = openFailureReason(name, errno, {{pVideoFile, "it is the video itself"}});
-    return pFile;
+    else if (!cutFileTo(pFile, 0))
+        reason = ioReason(errno);
+    return reason == nullptr ? pFile : nullptr;
 }
 
 } // namespace

@@ -21,8 +21,9 @@ bool wasClosedAtStart(FILE* pStream);
 // a directory or a file another instance is writing (errno EAGAIN).
 FILE* openInputFile(const char* name);
 
-// Opens (creating if absent) a file for binary writing and empties it.
-// nullptr on failure, and then an existing file is left as it was: a
+// Opens (creating if absent) a file for binary writing, as it is: the
+// caller empties it with cutFileTo once it has something to write in its
+// place. nullptr on failure, and then an existing file is left as it was: a
 // directory, a file that is one of the `others` open streams by any path
 // (errno EBUSY), or a file or named pipe another instance holds (EAGAIN).
 FILE* openOutputFile(const char* name, std::initializer_list<FILE*> others);
@@ -40,6 +41,22 @@ bool isSameFile(FILE* pOne, FILE* pOther);
 // The bytes left to read in a regular file, from the stream's position;
 // false for pipes, devices and anything else that cannot seek.
 bool bytesLeftInFile(FILE* pFile, uint64_t& bytes);
+
+// Cuts a regular file to `bytes` bytes; other files are left as they are.
+// False, with errno set, on failure. The stream must hold nothing unwritten.
+bool cutFileTo(FILE* pFile, uint64_t bytes);
+
+// From here on, SIGINT, SIGTERM (and SIGHUP where there is one) only mark
+// the run as stopped, and a blocked read or write returns early, so that
+// the run can end at a frame boundary.
+void catchStopSignals();
+
+// The stop signal seen, or 0.
+int stopSignalSeen();
+
+// Ends the process by `sig` as if it had not been caught, so that the
+// shell sees it.
+[[noreturn]] void endBySignal(int sig);
 
 // Moves a stream `bytes` forward, past 2 GiB and 4 GiB alike. False, with
 // errno set, on failure.

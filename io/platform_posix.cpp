@@ -149,7 +149,8 @@ FILE* openInputFile(const char* name)
 
 FILE* openOutputFile(const char* name, std::initializer_list<FILE*> others)
 {
-    // No O_TRUNC: nothing may be emptied before every check has passed.
+    // No O_TRUNC: the caller empties the file once it has something to
+    // write in its place.
     struct stat st;
     const int fd = openNonDirectory(name, O_WRONLY | O_CREAT, st);
     if (fd < 0)
@@ -164,18 +165,9 @@ FILE* openOutputFile(const char* name, std::initializer_list<FILE*> others)
     // (Readers of a pipe take no lock, so a chained reader never conflicts.)
     if ((S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode)) && !lockWholeFile(fd, F_WRLCK))
         return refuse(fd);
-    // The stream is made before the file is emptied, so that a failure to
-    // make it leaves the file as it was.
     FILE* pFile = fdopen(fd, "wb");
     if (pFile == nullptr)
         return refuse(fd);
-    // Truncating an empty file on ext4 still arms a flush at close.
-    if (S_ISREG(st.st_mode) && st.st_size > 0 && ftruncate(fd, 0) != 0) {
-        const int err = errno;
-        std::fclose(pFile);
-        errno = err;
-        return nullptr;
-    }
     if (S_ISFIFO(st.st_mode))
         enlargePipe(fd);
     return pFile;
@@ -197,6 +189,51 @@ bool hasContent(const char* name)
 {
     struct stat st;
     return stat(name, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
+bool cutFileTo(FILE* pFile, uint64_t bytes)
+{
+    struct stat st;
+    const int fd = fileno(pFile);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return true;
+    // Cutting an empty file on ext4 still arms a flush at close.
+    if (static_cast<uint64_t>(st.st_size) == bytes)
+        return true;
+    return ftruncate(fd, static_cast<off_t>(bytes)) == 0;
+}
+
+namespace {
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+void noteStop(int sig)
+{
+    stopSignal = sig;
+}
+
+} // namespace
+
+void catchStopSignals()
+{
+    struct sigaction action = {};
+    action.sa_handler = noteStop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: a blocked read must come back
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(sig, &action, nullptr);
+}
+
+int stopSignalSeen()
+{
+    return stopSignal;
+}
+
+void endBySignal(int sig)
+{
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+    std::_Exit(128 + sig);
 }
 
 bool skipForward(FILE* pFile, uint64_t bytes)

@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -156,8 +157,26 @@ FILE* openInputFile(const char* name)
 FILE* openOutputFile(const char* name, std::initializer_list<FILE*>)
 {
     // Denying everyone also refuses a file that is open as an input or as
-    // standard output.
-    return openShared(name, L"wb", _SH_DENYRW);
+    // standard output. Opened without truncation, which the caller does.
+    const wchar_t* wide = wideName(name);
+    if (wide == nullptr) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    int fd = -1;
+    const errno_t err =
+        _wsopen_s(&fd, wide, _O_WRONLY | _O_CREAT | _O_BINARY, _SH_DENYRW, _S_IREAD | _S_IWRITE);
+    if (err != 0) {
+        errno = _doserrno == ERROR_SHARING_VIOLATION ? EAGAIN : err;
+        return nullptr;
+    }
+    FILE* pFile = _fdopen(fd, "wb");
+    if (pFile == nullptr) {
+        const int saved = errno;
+        _close(fd);
+        errno = saved;
+    }
+    return pFile;
 }
 
 bool isSameFile(FILE* pOne, FILE* pOther)
@@ -196,6 +215,50 @@ bool hasContent(const char* name)
     struct _stat64 st;
     return wide != nullptr && _wstat64(wide, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG &&
            st.st_size > 0;
+}
+
+bool cutFileTo(FILE* pFile, uint64_t bytes)
+{
+    struct _stat64 st;
+    const int fd = _fileno(pFile);
+    if (_fstat64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG)
+        return true;
+    if (static_cast<uint64_t>(st.st_size) == bytes)
+        return true;
+    const errno_t err = _chsize_s(fd, static_cast<__int64>(bytes));
+    errno = err;
+    return err == 0;
+}
+
+namespace {
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+void noteStop(int sig)
+{
+    stopSignal = sig;
+    // The runtime resets a handler once it has run.
+    std::signal(sig, noteStop);
+}
+
+} // namespace
+
+void catchStopSignals()
+{
+    for (int sig : {SIGINT, SIGTERM, SIGBREAK})
+        std::signal(sig, noteStop);
+}
+
+int stopSignalSeen()
+{
+    return stopSignal;
+}
+
+void endBySignal(int sig)
+{
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+    std::_Exit(3);
 }
 
 bool skipForward(FILE* pFile, uint64_t bytes)

@@ -3,6 +3,7 @@
 #include "platform.h"
 
 #include <cerrno>
+#include <cinttypes>
 #include <cstdarg>
 
 bool closeOutputStream(FILE* pFile)
@@ -26,6 +27,12 @@ void printNow(FILE* pStream, const char* format, ...)
     std::vfprintf(pStream, format, args);
     va_end(args);
     std::fflush(pStream);
+}
+
+void reportIgnoredBytes(const char* program, uint64_t bytes)
+{
+    printNow(stderr, "%s: ignored an incomplete last frame of %" PRIu64 " %s\n", program, bytes,
+             bytes == 1 ? "byte" : "bytes");
 }
 
 const char* ioReason(int err)

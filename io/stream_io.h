@@ -30,6 +30,10 @@ __attribute__((format(printf, 2, 3)))
 #endif
 void printNow(FILE* pStream, const char* format, ...);
 
+// Says on standard error that an incomplete last frame of `bytes` bytes
+// was left out.
+void reportIgnoredBytes(const char* program, uint64_t bytes);
+
 // The reason for a failed call, worded for a message.
 const char* ioReason(int err);
 

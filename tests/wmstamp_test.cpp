@@ -472,7 +472,7 @@ TEST(Wmstamp, OutputThatIsStandardOutputIsRefused)
 #endif
 }
 
-TEST(Wmstamp, FileSizeLimitIsAWriteErrorEvenAtTheLastFlush)
+TEST(Wmstamp, FileSizeLimitIsAWriteErrorThatLeavesWholeFramesOnly)
 {
 #ifdef _WIN32
     GTEST_SKIP() << "POSIX only: a file-size limit";
@@ -489,14 +489,18 @@ TEST(Wmstamp, FileSizeLimitIsAWriteErrorEvenAtTheLastFlush)
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 5);
     EXPECT_EQ(r.out, kBanner + error);
-    // One frame against a limit just below it: the frame's write leaves its
-    // tail buffered, and only the flush at the close fails.
+    // The second frame's first 1 MiB went before the limit: cut off, so
+    // that only the whole first frame stays.
+    const Bytes first = makeVideo(1, 0, 28);
+    EXPECT_EQ(checkStampedVideo(first, Bytes(60, 5), readFile(out)), "");
+    // One frame against a limit just below it: nothing but an empty file.
     writeFile(src, makeVideo(1, 0, 29));
     options.fileSizeLimit = kFrame - 1;
     r = runTool(kStamp, {src, wm, out}, options);
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 5);
-    EXPECT_EQ(r.out, kBanner + "Reached end of input file\n" + error);
+    EXPECT_EQ(r.out, kBanner + error);
+    EXPECT_EQ(readFile(out), Bytes{});
 #endif
 }
 

@@ -1,31 +1,14 @@
 // wmstamp: stamps a 60-byte payload a frame into raw 1920x1080 YUV 4:2:0
 // video, streaming one frame at a time from the source to the output.
-#include <array>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 
+#include "frame_run.h"
 #include "named_files.h"
-#include "payload_reader.h"
 #include "platform.h"
-#include "stream_io.h"
-#include "watermark.h"
 
 namespace {
-
-constexpr const char* inputReadError = "Error reading input file \"%s\": %s\n";
-constexpr const char* wmReadError = "Error reading watermark data file \"%s\": %s\n";
-constexpr const char* outputWriteError = "Error writing output file \"%s\": %s\n";
-
-// Messages go to standard output, as they always have, unless the video
-// itself goes there.
-FILE* pConsole = stdout;
-
-int reportIoError(const char* format, const char* name, int err)
-{
-    printNow(pConsole, format, name, ioReason(err));
-    return 5;
-}
 
 // The fixed messages say what failed; this line on standard error says why.
 void explain(const char* name, const char* reason)
@@ -33,47 +16,14 @@ void explain(const char* name, const char* reason)
     printNow(stderr, "wmstamp: \"%s\": %s\n", name, reason);
 }
 
-// The frame loop: read, stamp, write, count, until a read of the source
-// delivers less than a whole frame.
-int streamFrames(const NamedStream& in, PayloadReader& wm, const NamedStream& out,
-                 int64_t& frameCount)
-{
-    std::array<uint8_t, payloadSize> markDat{};
-    std::array<uint8_t, payloadSize> wmData{};
-    for (;;) {
-        size_t got = 0;
-        const BlockRead frame = readBlock(in.pFile, frameBuf, frameSize, got);
-        if (frame == BlockRead::failed)
-            return reportIoError(inputReadError, in.name, errno);
-        if (frame == BlockRead::end) {
-            if (got > 0)
-                printNow(stderr, "wmstamp: ignored an incomplete last frame of %zu %s\n", got,
-                         got == 1 ? "byte" : "bytes");
-            return 0;
-        }
-        const PayloadRead payload = readNextPayload(wm, markDat.data());
-        if (payload == PayloadRead::failed)
-            return reportIoError(wmReadError, wm.data.name, errno);
-        wmData = markDat;
-        stampWatermark(wmData.data());
-        if (payload == PayloadRead::ranOut)
-            printRanOut(pConsole, nullptr, wm);
-        if (!writeBlock(out.pFile, frameBuf, frameSize))
-            return reportIoError(outputWriteError, out.name, errno);
-        ++frameCount;
-        if (frameCount % 10 == 0)
-            printNow(pConsole, "frame# %" PRId64 "        \r", frameCount);
-    }
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    int64_t frameCount = 0;
     preparePlatform(argc, argv);
-    if (argc == 4 && isStandardStreamName(argv[3]))
-        pConsole = stderr;
+    // Messages go to standard output, as they always have, unless the video
+    // itself goes there.
+    FILE* pConsole = argc == 4 && isStandardStreamName(argv[3]) ? stderr : stdout;
     printNow(pConsole, "Grelmo Video Watermark Insertion Tool (10-29-2014)\n");
     if (argc != 4) {
         printNow(pConsole, "Adds Grelmo watermark to a given.yuv file\n");
@@ -125,17 +75,35 @@ int main(int argc, char** argv)
         printNow(pConsole, "Cannot allocate the frame buffer\n");
         return 6;
     }
-    PayloadReader wm;
-    wm.data = {pWmFile, inWmName};
-    int status = streamFrames({pInFile, inFileName}, wm, {pOutFile, outFileName}, frameCount);
-    if (status == 0) {
+    FrameRun run;
+    run.in = {pInFile, inFileName};
+    run.wm.data = {pWmFile, inWmName};
+    run.out = {pOutFile, outFileName};
+    run.pConsole = pConsole;
+    // Frames are written whole or not at all, with nothing held back in a
+    // buffer: after a failure the output is cut to exactly its whole frames.
+    std::setvbuf(pOutFile, nullptr, _IONBF, 0);
+    catchStopSignals();
+    bool streamRest = true;
+    int status = copyFrames(run, streamRest);
+    if (status == statusOk && streamRest && !stopRequested(run))
+        status = streamFrames(run);
+    if (status != statusOk || run.stoppedBy != 0)
+        keepWholeFrames(run);
+    if (run.stoppedBy != 0) {
+        printNow(pConsole, "Interrupted after %" PRId64 " frames\n", run.frameCount);
+        outOwner.reset();
+        releaseFrameBuffer();
+        endBySignal(run.stoppedBy);
+    }
+    if (status == statusOk) {
         printNow(pConsole, "Reached end of input file\n");
         outOwner.release();
         if (!closeOutputStream(pOutFile))
-            status = reportIoError(outputWriteError, outFileName, errno);
+            status = outputError(run, errno);
     }
-    if (status == 0)
-        printNow(pConsole, "wrote %" PRId64 " frames\n", frameCount);
+    if (status == statusOk)
+        printNow(pConsole, "wrote %" PRId64 " frames\n", run.frameCount);
     releaseFrameBuffer();
     return status;
 }

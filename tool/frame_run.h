@@ -1,0 +1,61 @@
+// One wmstamp run as the two ways of moving frames (streaming them, or
+// copying the file and stamping in place) share it: the streams, the count,
+// and what each frame says on the console.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+
+#include "payload_reader.h"
+#include "stream_io.h"
+#include "watermark.h"
+
+struct FrameRun {
+    NamedStream in;
+    PayloadReader wm;
+    NamedStream out;
+    FILE* pConsole = stdout;
+    int64_t frameCount = 0;
+    std::array<uint8_t, payloadSize> markDat{}; // as the last record read left it
+    std::array<uint8_t, payloadSize> wmData{};  // the payload being stamped
+    bool payloadAhead = false;                  // wmData already holds the next frame's
+    bool outputStarted = false;                 // an existing output has been emptied
+    int stoppedBy = 0;                          // the signal that ended the run early
+};
+
+constexpr int statusOk = 0;
+constexpr int statusIoError = 5;
+
+// The next frame's payload in run.wmData, saying once that the data ran
+// out. statusIoError on a read error, said.
+int nextPayload(FrameRun& run);
+
+// Empties an existing output the first time a frame is about to be
+// written: a run that fails before that leaves it as it was.
+int startOutput(FrameRun& run);
+
+// Counts a frame handed to the output, with the progress line.
+void countFrame(FrameRun& run);
+
+// Whether a stop signal has come; the run then ends at this frame boundary.
+bool stopRequested(FrameRun& run);
+
+// Cuts the output back to its whole stamped frames after a failure or a
+// stop (a pipe cannot be cut: what went is gone).
+void keepWholeFrames(FrameRun& run);
+
+// Messages for failures of the source, the data and the output; each
+// returns statusIoError.
+int inputError(const FrameRun& run, int err);
+int outputError(const FrameRun& run, int err);
+
+// Streams frames from the source's current position to the output's: read,
+// stamp, write, count, until a read delivers less than a whole frame.
+int streamFrames(FrameRun& run);
+
+// Copies the source to the output by file-system copy where both are
+// regular files that allow it, and stamps each copied frame in place.
+// Sets `streamRest` where streaming must take over (nothing copied by the
+// call that refused); the streams are then positioned for it.
+int copyFrames(FrameRun& run, bool& streamRest);
