@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -130,4 +131,26 @@ TEST_F(FrameBuffer, StampingIsIdempotentAndOverwritesAnOldBand)
     stampWatermark(other.data());
     stampWatermark(first.data());
     EXPECT_EQ(0, std::memcmp(frameBuf, once.data(), frameSize));
+}
+
+TEST_F(FrameBuffer, StampingByWindowsMatchesStampingTheFrame)
+{
+    // Windows as the copy path takes them: cut anywhere, reaching before
+    // the frame and past it, where nothing may change.
+    auto payload = patternPayload();
+    stampWatermark(payload.data());
+    const std::vector<uint8_t> whole(frameBuf, frameBuf + frameSize);
+    for (int64_t cut : {int64_t{1}, int64_t{4096}, int64_t{777777}}) {
+        std::vector<uint8_t> padded(frameSize + 2 * 5000, 0xEE);
+        std::copy(original.begin(), original.end(), padded.begin() + 5000);
+        for (int64_t from = -5000; from < static_cast<int64_t>(frameSize) + 5000; from += cut) {
+            const int64_t to =
+                std::min<int64_t>(from + cut, static_cast<int64_t>(frameSize) + 5000);
+            stampWindow(payload.data(), from, static_cast<size_t>(to - from),
+                        padded.data() + 5000 + from);
+        }
+        EXPECT_TRUE(std::equal(whole.begin(), whole.end(), padded.begin() + 5000)) << cut;
+        EXPECT_EQ(std::count(padded.begin(), padded.begin() + 5000, 0xEE), 5000) << cut;
+        EXPECT_EQ(std::count(padded.end() - 5000, padded.end(), 0xEE), 5000) << cut;
+    }
 }

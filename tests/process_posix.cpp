@@ -102,6 +102,11 @@ ToolProcess::~ToolProcess()
     }
 }
 
+void ToolProcess::sendSignal(int sig)
+{
+    kill(impl_->pid, sig);
+}
+
 RunResult ToolProcess::finish()
 {
     RunResult result;

@@ -40,6 +40,9 @@ class ToolProcess {
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;
     RunResult finish();
+#ifndef _WIN32
+    void sendSignal(int sig);
+#endif
 
   private:
     struct Impl;
