@@ -234,8 +234,9 @@ TEST(Wmextract, SaysWhatVerificationLeftAside)
     // Data that may never end is not read to its end: nothing is said of
     // what the frames left unused.
     FeedPipe feed(dir);
+    ToolProcess verifier(kExtract, {"--verify", feed.path(), dir.path("cut.yuv")});
     ASSERT_TRUE(feed.write(s.data));
-    const RunResult endless = runTool(kExtract, {"--verify", feed.path(), dir.path("cut.yuv")});
+    const RunResult endless = verifier.finish();
     EXPECT_EQ(endless.status, 0);
     EXPECT_EQ(endless.err,
               console("wmextract: ignored an incomplete last frame of 1000 bytes\n"
