@@ -27,10 +27,6 @@ void encodeBandRow(const uint8_t* payload, size_t payloadBytes, uint8_t* dstRow)
 void stampWindow(const uint8_t wmData[payloadSize], int64_t from, size_t length, uint8_t* window)
 {
     const int64_t to = from + static_cast<int64_t>(length);
-    // Each pass fills one luma row, so rows 0 and 1 come out identical.
-    uint8_t band[bandLength];
-    for (int pass = 0; pass < bandPasses; ++pass)
-        encodeBandRow(wmData, payloadSize, band + pass * bandRowLength);
     for (const FrameSpan& span : stampedSpans) {
         const int64_t begin = std::max<int64_t>(span.offset, from);
         const int64_t end = std::min<int64_t>(span.offset + span.length, to);
@@ -38,10 +34,19 @@ void stampWindow(const uint8_t wmData[payloadSize], int64_t from, size_t length,
             continue;
         uint8_t* dst = window + (begin - from);
         const auto count = static_cast<size_t>(end - begin);
-        if (span.offset == 0)
-            std::memcpy(dst, band + begin, count);
-        else
+        if (span.offset != 0) {
             std::memset(dst, neutralChroma, count);
+            continue;
+        }
+        // The band is encoded only for a window that holds part of it, and
+        // straight into place when it holds all of it. Each pass fills one
+        // luma row, so rows 0 and 1 come out identical.
+        uint8_t band[bandLength];
+        uint8_t* rows = count == static_cast<size_t>(bandLength) ? dst : band;
+        for (int pass = 0; pass < bandPasses; ++pass)
+            encodeBandRow(wmData, payloadSize, rows + pass * bandRowLength);
+        if (rows == band)
+            std::memcpy(dst, band + begin, count);
     }
 }
 
