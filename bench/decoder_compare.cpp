@@ -1,7 +1,7 @@
 // Compares the band decoder with fixed thresholds half-way between the
 // nominal levels (wmextract's until it adapted them) against wmextract's
 // own on real damaged bands: reads band-only video (luma rows 0 and 1, 3840
-// bytes a frame, as `ffmpeg -vf crop=1920:2:0:0 -pix_fmt gray` writes it)
+// bytes a frame, as `ffmpeg -vf crop=1920:2:0:0,extractplanes=y` writes it)
 // and the watermark data it was stamped with, and counts frames that differ
 // and bit errors for each.
 //

@@ -36,8 +36,8 @@ for s in A B C D; do
     IFS='|' read -r name args pre <<<"$chain"
     ffmpeg -nostdin -loglevel error -y -f rawvideo -pix_fmt yuv420p -s 1920x1080 -r 25 \
       -i "$work/stamped.yuv" ${pre:+-vf "$pre"} $args "$work/coded.mkv" 2>/dev/null
-    ffmpeg -nostdin -loglevel error -y -i "$work/coded.mkv" -vf crop=1920:2:0:0 \
-      -fps_mode passthrough -pix_fmt gray -f rawvideo "$work/band.gray"
+    ffmpeg -nostdin -loglevel error -y -i "$work/coded.mkv" -vf crop=1920:2:0:0,extractplanes=y \
+      -fps_mode passthrough -f rawvideo "$work/band.gray"
     echo "$s | $name | $("$build/decoder_compare" "$work/band.gray" "$work/wm.bin")"
   done
 done

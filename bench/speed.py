@@ -93,7 +93,7 @@ def main():
                f"-i {stamped} -frames:v 100 -c:v libx264 -preset ultrafast -crf 18 {clip}")
             decode = f"ffmpeg -nostdin -loglevel error -i {clip}"
             pairs.append(("ffmpeg decode, band only",
-                          f"{decode} -vf crop=1920:2:0:0 -pix_fmt gray -f rawvideo - | "
+                          f"{decode} -vf crop=1920:2:0:0,extractplanes=y -f rawvideo - | "
                           f"{extract} --band --verify {wm} -",
                           f"{decode} -f rawvideo -pix_fmt yuv420p - | "
                           f"{extract} --verify {wm} -", False))

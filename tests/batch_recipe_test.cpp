@@ -2,28 +2,9 @@
 // as written there on three tiny clips.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 
 #include "tool_runner.h"
-
-#ifndef _WIN32
-namespace {
-
-// The recipe line: the README's indented command that starts with
-// "parallel ", so the test runs what users copy.
-std::string readmeRecipe()
-{
-    std::ifstream readme(WM_SOURCE_DIR "/README.md");
-    std::string line;
-    while (std::getline(readme, line))
-        if (line.rfind("    parallel ", 0) == 0)
-            return line.substr(4);
-    return "";
-}
-
-} // namespace
-#endif
 
 TEST(BatchRecipe, StampsEveryClipWithItsOwnPayloads)
 {
@@ -32,7 +13,7 @@ TEST(BatchRecipe, StampsEveryClipWithItsOwnPayloads)
 #else
     if (runTool("/bin/sh", {"-c", "command -v parallel >/dev/null"}).status != 0)
         GTEST_SKIP() << "GNU parallel is not installed (Debian: parallel; CI installs it)";
-    const std::string recipe = readmeRecipe();
+    const std::string recipe = readmeCommand("parallel ");
     ASSERT_FALSE(recipe.empty()) << "no recipe line in README.md";
     TempDir dir;
     ASSERT_EQ(runTool("/bin/sh", {"-c", "mkdir " + shellQuote(dir.path("clips")) + " " +

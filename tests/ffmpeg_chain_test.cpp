@@ -40,7 +40,7 @@ std::string encodeCommand(const std::string& in, const std::string& out)
 // and verifies them against `wm` at the end of a pipe, as a user would.
 RunResult decodeAndVerify(const std::string& mp4, const std::string& wm, bool bandOnly = false)
 {
-    const std::string frames = bandOnly ? " -vf crop=1920:2:0:0 -pix_fmt gray -f rawvideo - | "
+    const std::string frames = bandOnly ? " -vf crop=1920:2:0:0,extractplanes=y -f rawvideo - | "
                                         : " -f rawvideo -pix_fmt yuv420p - | ";
     return shell("ffmpeg -nostdin -loglevel error -i " + shellQuote(mp4) +
                  " -fps_mode passthrough" + frames + shellQuote(kExtract) +
@@ -131,4 +131,33 @@ TEST_F(FfmpegChain, DetailedSourceSurvivesX265WithTheProtectionRecipe)
               kX265Recipe + " " + shellQuote(dir.path("stamped.mkv")));
     ASSERT_EQ(enc.status, 0) << enc.err;
     expectClean(decodeAndVerify(dir.path("stamped.mkv"), dir.path("wm.bin")));
+}
+
+// The README's band-only recipe must hand wmextract the stored samples:
+// a conversion to full-range grey would move every level.
+TEST_F(FfmpegChain, BandRecipePassesTheStoredSamples)
+{
+    const std::string recipe = readmeCommand("ffmpeg -i clip.mp4 -vf crop=");
+    ASSERT_NE(recipe.find(" | wmextract --band "), std::string::npos) << recipe;
+    const Bytes video = makeVideo(3, 0, 80), wm = makeRandomBytes(180, 81);
+    const std::string src = dir.path("src.yuv"), out = dir.path("stamped.yuv");
+    writeFile(src, video);
+    writeFile(dir.path("wm.bin"), wm);
+    ASSERT_EQ(runTool(kStamp, {src, dir.path("wm.bin"), out}).status, 0);
+    // Losslessly coded, so any change to a sample is the recipe's.
+    ASSERT_EQ(shell("ffmpeg -nostdin -loglevel error -y" + kRaw + "-i " + shellQuote(out) +
+                    " -c:v ffv1 " + shellQuote(dir.path("clip.mkv")))
+                  .status,
+              0);
+    std::string decode = recipe.substr(0, recipe.find(" | "));
+    decode.replace(decode.find("clip.mp4"), 8, shellQuote(dir.path("clip.mkv")));
+    ASSERT_EQ(
+        shell("ffmpeg -nostdin" + decode.substr(6) + " > " + shellQuote(dir.path("band"))).status,
+        0);
+    const Bytes stamped = readFile(out);
+    Bytes bands;
+    for (size_t f = 0; f < 3; ++f)
+        bands.insert(bands.end(), stamped.begin() + static_cast<long>(f * 3110400),
+                     stamped.begin() + static_cast<long>(f * 3110400 + 3840));
+    EXPECT_EQ(readFile(dir.path("band")), bands);
 }

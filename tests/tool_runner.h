@@ -122,6 +122,11 @@ Bytes expectedPayload(const Bytes& wmData, size_t frame);
 // `wmData`; otherwise a description of the first difference.
 std::string checkStampedVideo(const Bytes& src, const Bytes& wmData, const Bytes& out);
 
+// The README's first indented command line whose command (after any
+// "mkdir ... && ") starts with `start`, without its indent; "" when none.
+// Tests run recipes as users copy them.
+std::string readmeCommand(const std::string& start);
+
 // POSIX-only checks are reported as skipped on Windows, never left out.
 #ifdef _WIN32
 #define SKIP_ON_WINDOWS(why) GTEST_SKIP() << "POSIX only: " << why
