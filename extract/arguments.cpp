@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "reed_solomon.h"
+
 namespace {
 
 bool is(const char* arg, const char* option)
@@ -30,6 +32,10 @@ bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args)
             args.bandOnly = true;
         } else if (is(arg, "--force")) {
             args.force = true;
+        } else if (is(arg, "--fec")) {
+            if (args.fecDataBytes != 0 || i + 1 == argc ||
+                !parseDataBytes(argv[++i], args.fecDataBytes))
+                return false;
         } else if (is(arg, "--verify")) {
             if (args.data != nullptr || i + 1 == argc)
                 return false;

@@ -12,6 +12,7 @@ struct ExtractArgs {
     ExtractForm form = ExtractForm::extract;
     bool bandOnly = false;          // --band: VIDEO holds only the band rows
     bool force = false;             // --force: PAYLOADS may replace a file with data
+    int fecDataBytes = 0;           // --fec K: payloads carry K data bytes and a code; 0 without
     const char* video = nullptr;    // every form that reads
     const char* payloads = nullptr; // the extract form's output
     const char* data = nullptr;     // the verify form's watermark data

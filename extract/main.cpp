@@ -12,6 +12,7 @@
 #include "named_files.h"
 #include "payload_reader.h"
 #include "platform.h"
+#include "reed_solomon.h"
 #include "stream_io.h"
 #include "video_reader.h"
 #include "watermark.h"
@@ -19,8 +20,8 @@
 namespace {
 
 constexpr const char* usageText =
-    "usage: wmextract [--band] [--force] VIDEO PAYLOADS\n"
-    "       wmextract [--band] --verify DATA VIDEO\n"
+    "usage: wmextract [--band] [--fec K] [--force] VIDEO PAYLOADS\n"
+    "       wmextract [--band] [--fec K] --verify DATA VIDEO\n"
     "       wmextract --help | --version\n"
     "Reads the watermark band of every whole frame of VIDEO (raw 1920x1080\n"
     "YUV 4:2:0). The first form writes each frame's 60-byte payload to\n"
@@ -29,8 +30,10 @@ constexpr const char* usageText =
     "compares each frame's payload with the record that wmstamp stamps from\n"
     "the watermark data file DATA, names every frame that differs and ends\n"
     "with status 3 if any does. With --band, VIDEO holds only the band: luma\n"
-    "rows 0 and 1, 3840 bytes a frame. '-' is standard input for VIDEO or\n"
-    "DATA and standard output for PAYLOADS.\n"
+    "rows 0 and 1, 3840 bytes a frame. With --fec K, payloads are wmpack's\n"
+    "records: each is corrected with its code, PAYLOADS gets the K data bytes\n"
+    "and DATA holds K-byte records (wmpack's input). '-' is standard input\n"
+    "for VIDEO or DATA and standard output for PAYLOADS.\n"
     "Exit status: 0 success, 1 usage, 2 a file cannot be opened, 3 a frame\n"
     "differs or VIDEO has no whole frame, 5 a read or write error, 6 no\n"
     "memory for a frame.\n";
@@ -57,34 +60,77 @@ struct Tally {
     int64_t differing = 0;
     int64_t bitErrors = 0;
     double smallestMargin = maxMargin;
+    int64_t corrected = 0;     // frames whose payload the code corrected
+    int64_t uncorrectable = 0; // frames beyond the code's reach
 };
+
+// What the code did, for the end of the summary line; empty without --fec.
+struct CodeCounts {
+    char text[80] = "";
+};
+CodeCounts codeCounts(const ExtractArgs& args, const Tally& tally)
+{
+    CodeCounts counts;
+    if (args.fecDataBytes != 0)
+        std::snprintf(counts.text, sizeof counts.text,
+                      "; %" PRId64 " corrected, %" PRId64 " uncorrectable", tally.corrected,
+                      tally.uncorrectable);
+    return counts;
+}
+
+// Corrects a payload of wmpack's with its code, saying so for the frame.
+// False when it is beyond reach; the payload is then left as read.
+bool correctPayload(uint8_t payload[payloadSize], int dataBytes, Tally& tally)
+{
+    const int changed = rsDecode(payload, dataBytes);
+    if (changed < 0) {
+        ++tally.uncorrectable;
+        const int limit = (static_cast<int>(payloadSize) - dataBytes) / 2;
+        printNow(stderr, "frame %" PRId64 ": uncorrectable (more than %d wrong %s)\n", tally.frames,
+                 limit, plural(limit, "byte", "bytes"));
+        return false;
+    }
+    if (changed > 0) {
+        ++tally.corrected;
+        printNow(stderr, "frame %" PRId64 ": corrected %d %s\n", tally.frames, changed,
+                 plural(changed, "byte", "bytes"));
+    }
+    return true;
+}
 
 // Decodes the frame in frameBuf and verifies it against `data`, or writes
 // its payload to `payloads`. markDat keeps what the previous frame's record
 // left, as wmstamp's does.
 int handleFrame(PayloadReader* data, uint8_t markDat[payloadSize], const NamedStream& payloads,
-                Tally& tally)
+                int fecDataBytes, Tally& tally)
 {
     std::array<uint8_t, payloadSize> payload{};
     const double margin =
         decodeBandRows(frameBuf, frameBuf + frameWidth, payloadSize, payload.data());
     if (margin < tally.smallestMargin)
         tally.smallestMargin = margin;
+    const size_t recordSize = fecDataBytes == 0 ? payloadSize : static_cast<size_t>(fecDataBytes);
+    // The data is read first, so that its notices come before the frame's.
+    if (data != nullptr) {
+        const PayloadRead expected = readNextPayload(*data, markDat);
+        if (expected == PayloadRead::failed)
+            return reportFailure(5, "error reading watermark data file", data->data.name, errno);
+        if (expected == PayloadRead::ranOut)
+            printRanOut(stderr, "wmextract", *data);
+    }
+    const bool correctable =
+        fecDataBytes == 0 || correctPayload(payload.data(), fecDataBytes, tally);
     if (data == nullptr) {
-        if (!writeBlock(payloads.pFile, payload.data(), payloadSize))
+        if (!writeBlock(payloads.pFile, payload.data(), recordSize))
             return reportFailure(5, "error writing payload file", payloads.name, errno);
         return 0;
     }
-    const PayloadRead expected = readNextPayload(*data, markDat);
-    if (expected == PayloadRead::failed)
-        return reportFailure(5, "error reading watermark data file", data->data.name, errno);
-    if (expected == PayloadRead::ranOut)
-        printRanOut(stderr, "wmextract", *data);
     int bits = 0;
-    for (size_t i = 0; i < payloadSize; ++i)
+    for (size_t i = 0; i < recordSize; ++i)
         bits += static_cast<int>(std::bitset<8>(payload[i] ^ markDat[i]).count());
-    if (bits > 0) {
+    if (!correctable || bits > 0)
         ++tally.differing;
+    if (bits > 0) {
         tally.bitErrors += bits;
         printNow(stderr, "frame %" PRId64 ": %d bit %s (margin %.2f)\n", tally.frames, bits,
                  plural(bits, "error", "errors"), margin);
@@ -93,13 +139,14 @@ int handleFrame(PayloadReader* data, uint8_t markDat[payloadSize], const NamedSt
 }
 
 // The rest of the pass, from a first whole frame already in frameBuf.
-int readBands(VideoReader& video, PayloadReader* data, const NamedStream& payloads, Tally& tally)
+int readBands(VideoReader& video, PayloadReader* data, const NamedStream& payloads,
+              int fecDataBytes, Tally& tally)
 {
     const bool showProgress = isTerminal(stderr);
     std::array<uint8_t, payloadSize> markDat{};
     BlockRead read = BlockRead::whole;
     while (read == BlockRead::whole) {
-        if (const int status = handleFrame(data, markDat.data(), payloads, tally))
+        if (const int status = handleFrame(data, markDat.data(), payloads, fecDataBytes, tally))
             return status;
         ++tally.frames;
         if (showProgress && tally.frames % 10 == 0)
@@ -122,26 +169,6 @@ void reportLeftovers(const VideoReader& video, PayloadReader* data)
         printNow(stderr, "wmextract: %" PRId64 " %s of \"%s\" %s not used\n", unused,
                  plural(unused, "record", "records"), data->data.name,
                  plural(unused, "was", "were"));
-}
-
-// Opens PAYLOADS, never the video itself, and never over a file that holds
-// data unless forced: the verify command typed without its flag would
-// otherwise replace the reference data with what was read.
-FILE* openPayloads(const ExtractArgs& args, FILE* pVideoFile, Stream& owner, const char*& reason)
-{
-    const char* name = args.payloads;
-    reason = nullptr;
-    if (!args.force && !isStandardStreamName(name) && !namesOpenFile(name, pVideoFile) &&
-        hasContent(name)) {
-        reason = "it already holds data (--force replaces it)";
-        return nullptr;
-    }
-    FILE* pFile = openOutputName(name, {pVideoFile}, owner);
-    if (pFile == nullptr)
-        reason = openFailureReason(name, errno, {{pVideoFile, "it is the video itself"}});
-    else if (!cutFileTo(pFile, 0))
-        reason = ioReason(errno);
-    return reason == nullptr ? pFile : nullptr;
 }
 
 } // namespace
@@ -177,6 +204,8 @@ int main(int argc, char** argv)
     Stream dataOwner;
     if (verify) {
         data.data.name = args.data;
+        if (args.fecDataBytes != 0)
+            data.recordSize = static_cast<size_t>(args.fecDataBytes);
         if (isStandardStreamName(data.data.name) && video.stream.pFile == stdin)
             return reportReason(2, "cannot open watermark data file", data.data.name,
                                 "standard input is already the video");
@@ -209,7 +238,9 @@ int main(int argc, char** argv)
     if (extract) {
         payloads.name = args.payloads;
         const char* reason = nullptr;
-        payloads.pFile = openPayloads(args, video.stream.pFile, payloadOwner, reason);
+        payloads.pFile =
+            openFreshOutput(payloads.name, args.force,
+                            {video.stream.pFile, "it is the video itself"}, payloadOwner, reason);
         if (payloads.pFile == nullptr) {
             releaseFrameBuffer();
             return reportReason(2, "cannot open payload file", payloads.name, reason);
@@ -217,7 +248,8 @@ int main(int argc, char** argv)
     }
 
     Tally tally;
-    const int status = readBands(video, verify ? &data : nullptr, payloads, tally);
+    const int status =
+        readBands(video, verify ? &data : nullptr, payloads, args.fecDataBytes, tally);
     releaseFrameBuffer();
     if (status != 0)
         return status;
@@ -227,14 +259,16 @@ int main(int argc, char** argv)
         payloadOwner.release();
         if (!closeOutputStream(payloads.pFile))
             return reportFailure(5, "error writing payload file", payloads.name, errno);
-        printNow(stderr, "extracted %" PRId64 " %s, smallest margin %.2f\n", tally.frames,
-                 plural(tally.frames, "payload", "payloads"), tally.smallestMargin);
+        printNow(stderr, "extracted %" PRId64 " %s, smallest margin %.2f%s\n", tally.frames,
+                 plural(tally.frames, "payload", "payloads"), tally.smallestMargin,
+                 codeCounts(args, tally).text);
         return 0;
     }
     printNow(stderr,
              "checked %" PRId64 " %s, %" PRId64 " differ, %" PRId64
-             " bit %s, smallest margin %.2f\n",
+             " bit %s, smallest margin %.2f%s\n",
              tally.frames, plural(tally.frames, "frame", "frames"), tally.differing,
-             tally.bitErrors, plural(tally.bitErrors, "error", "errors"), tally.smallestMargin);
+             tally.bitErrors, plural(tally.bitErrors, "error", "errors"), tally.smallestMargin,
+             codeCounts(args, tally).text);
     return tally.differing > 0 ? 3 : 0;
 }

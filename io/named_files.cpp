@@ -55,3 +55,20 @@ const char* openFailureReason(const char* name, int err, std::initializer_list<H
         return "another program is using it";
     return ioReason(err);
 }
+
+FILE* openFreshOutput(const char* name, bool force, HeldFile input, Stream& owner,
+                      const char*& reason)
+{
+    reason = nullptr;
+    if (!force && !isStandardStreamName(name) && !namesOpenFile(name, input.pFile) &&
+        hasContent(name)) {
+        reason = "it already holds data (--force replaces it)";
+        return nullptr;
+    }
+    FILE* pFile = openOutputName(name, {input.pFile}, owner);
+    if (pFile == nullptr)
+        reason = openFailureReason(name, errno, {input});
+    else if (!cutFileTo(pFile, 0))
+        reason = ioReason(errno);
+    return reason == nullptr ? pFile : nullptr;
+}

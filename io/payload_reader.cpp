@@ -10,7 +10,7 @@ PayloadRead readNextPayload(PayloadReader& reader, uint8_t markDat[payloadSize])
     if (reader.exhausted)
         return PayloadRead::repeated;
     size_t got = 0;
-    const BlockRead read = readBlock(reader.data.pFile, markDat, payloadSize, got);
+    const BlockRead read = readBlock(reader.data.pFile, markDat, reader.recordSize, got);
     if (read == BlockRead::whole) {
         ++reader.wholeRecords;
         return PayloadRead::whole;
@@ -19,8 +19,9 @@ PayloadRead readNextPayload(PayloadReader& reader, uint8_t markDat[payloadSize])
         return PayloadRead::failed;
     reader.exhausted = true;
     // A short last record never carries the tail of the one before it.
+    reader.shortRecordBytes = got;
     if (got > 0)
-        std::memset(markDat + got, 0, payloadSize - got);
+        std::memset(markDat + got, 0, reader.recordSize - got);
     return PayloadRead::ranOut;
 }
 
@@ -43,6 +44,6 @@ bool countUnusedRecords(const PayloadReader& reader, int64_t& records)
     uint64_t bytes = 0;
     if (!bytesLeftInFile(reader.data.pFile, bytes))
         return false;
-    records = static_cast<int64_t>((bytes + payloadSize - 1) / payloadSize);
+    records = static_cast<int64_t>((bytes + reader.recordSize - 1) / reader.recordSize);
     return true;
 }

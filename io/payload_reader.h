@@ -11,8 +11,10 @@
 
 struct PayloadReader {
     NamedStream data;
+    size_t recordSize = payloadSize; // fewer for the data inside a coded payload
     bool exhausted = false;
     int64_t wholeRecords = 0;
+    size_t shortRecordBytes = 0; // the bytes of a short last record, once read
 };
 
 enum class PayloadRead {
@@ -27,8 +29,8 @@ enum class PayloadRead {
 // message of that program.
 void printRanOut(FILE* pConsole, const char* program, const PayloadReader& reader);
 
-// Fills markDat with the payload for the next frame. markDat must hold what
-// the previous call left there (zeros before the first call).
+// Fills markDat's first recordSize bytes with the payload for the next frame. markDat must hold
+// what the previous call left there (zeros before the first call).
 PayloadRead readNextPayload(PayloadReader& reader, uint8_t markDat[payloadSize]);
 
 // Counts the records no frame used, a short last one included, where the

@@ -12,6 +12,7 @@ using Bytes = std::vector<uint8_t>;
 // The built programs, where the build put them.
 inline const std::string kStamp = WMSTAMP_PATH;
 inline const std::string kExtract = WMEXTRACT_PATH;
+inline const std::string kPack = WMPACK_PATH;
 
 struct RunResult {
     int status = -1; // exit status, or -1 when killed by a signal

@@ -147,12 +147,15 @@ TEST(Wmextract, ExitStatuses)
         const RunResult r = runTool(kExtract, args);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err.rfind(console("usage: wmextract [--band] [--force] VIDEO PAYLOADS\n"), 0),
+        EXPECT_EQ(r.err.rfind(
+                      console("usage: wmextract [--band] [--fec K] [--force] VIDEO PAYLOADS\n"), 0),
                   0u);
     }
     RunResult r = runTool(kExtract, {"--help"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind(console("usage: wmextract [--band] [--force] VIDEO PAYLOADS\n"), 0), 0u);
+    EXPECT_EQ(
+        r.out.rfind(console("usage: wmextract [--band] [--fec K] [--force] VIDEO PAYLOADS\n"), 0),
+        0u);
 
     const std::string out = dir.path("payloads.bin");
     r = runTool(kExtract, {dir.path("missing.yuv"), out});

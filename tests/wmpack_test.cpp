@@ -1,0 +1,117 @@
+// wmpack's records through wmstamp and a damaged band back to the data with
+// wmextract --fec, and wmpack's files, statuses and messages.
+#include <gtest/gtest.h>
+
+#include "tool_runner.h"
+
+namespace {
+
+constexpr size_t kFrame = 3110400;
+
+// Moves every run of payload byte `byte` of `frame` one level, in both rows:
+// the damage compression does, one wrong byte.
+void shiftByte(Bytes& video, size_t frame, size_t byte)
+{
+    for (size_t row = 0; row < 2; ++row)
+        for (size_t i = 0; i < 32; ++i) {
+            uint8_t& s = video[frame * kFrame + row * 1920 + byte * 32 + i];
+            s = static_cast<uint8_t>(s == 16 ? 89 : s - 73);
+        }
+}
+
+} // namespace
+
+TEST(Wmpack, PackedRecordsComeBackCorrectedFromADamagedBand)
+{
+    TempDir dir;
+    const Bytes data = makeRandomBytes(130, 90); // three records of 40, the last of 10
+    writeFile(dir.path("data.bin"), data);
+    RunResult r = runTool(kPack, {dir.path("data.bin"), dir.path("packed.bin")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, console("wmpack: the last record of \"" + dir.path("data.bin") +
+                             "\" has 10 of 40 bytes; padded with zeros\n"
+                             "packed 4 records of 40 bytes\n"));
+    const Bytes packed = readFile(dir.path("packed.bin"));
+    ASSERT_EQ(packed.size(), 240u);
+    for (size_t k = 0; k < 4; ++k)
+        for (size_t i = 0; i < 40; ++i)
+            ASSERT_EQ(packed[k * 60 + i], k * 40 + i < data.size() ? data[k * 40 + i] : 0);
+
+    writeFile(dir.path("src.yuv"), makeVideo(4, 0, 91));
+    ASSERT_EQ(
+        runTool(kStamp, {dir.path("src.yuv"), dir.path("packed.bin"), dir.path("st.yuv")}).status,
+        0);
+    Bytes video = readFile(dir.path("st.yuv"));
+    for (size_t b = 0; b < 10; ++b) // frame 1: at the limit, data and parity bytes
+        shiftByte(video, 1, b * 6);
+    for (size_t b = 0; b < 11; ++b) // frame 3: one past it
+        shiftByte(video, 3, b * 5);
+    writeFile(dir.path("damaged.yuv"), video);
+
+    r = runTool(kExtract,
+                {"--fec", "40", "--verify", dir.path("data.bin"), dir.path("damaged.yuv")});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, console("frame 1: corrected 10 bytes\n"
+                             "wmextract: watermark data file \"" +
+                             dir.path("data.bin") +
+                             "\" ran out after 3 whole records\n"
+                             "frame 3: uncorrectable (more than 10 wrong bytes)\n"
+                             "frame 3: 34 bit errors (margin 36.50)\n"
+                             "checked 4 frames, 1 differ, 34 bit errors, smallest margin 36.50; "
+                             "1 corrected, 1 uncorrectable\n"));
+    r = runTool(kExtract, {"--fec", "40", dir.path("damaged.yuv"), dir.path("out.bin")});
+    EXPECT_EQ(r.status, 0);
+    // Frames 0-2 corrected, the data after its end padded with zeros;
+    // frame 3, beyond reach, as read.
+    Bytes expected(data);
+    expected.resize(120, 0);
+    Bytes out = readFile(dir.path("out.bin"));
+    ASSERT_EQ(out.size(), 160u);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 120), expected);
+    EXPECT_NE(Bytes(out.begin() + 120, out.end()),
+              Bytes(packed.begin() + 180, packed.begin() + 220));
+}
+
+TEST(Wmpack, FilesStatusesAndMessages)
+{
+    TempDir dir;
+    const std::string data = dir.path("data.bin"), packed = dir.path("packed.bin");
+    writeFile(data, makeRandomBytes(64, 92));
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{},
+                                               {data},
+                                               {"--data-bytes", "19", data, packed},
+                                               {"--data-bytes", "59", data, packed},
+                                               {"--data-bytes", "4x", data, packed},
+                                               {"--data-bytes"},
+                                               {data, packed, "x"}}) {
+        const RunResult r = runTool(kPack, args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err.rfind(console("usage: wmpack [--data-bytes K] [--force] DATA PACKED\n"), 0),
+                  0u);
+        EXPECT_FALSE(fileExists(packed));
+    }
+    RunResult r = runTool(kPack, {dir.path("missing.bin"), packed});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, console("wmpack: cannot open data file \"" + dir.path("missing.bin") +
+                             "\": No such file or directory\n"));
+    EXPECT_FALSE(fileExists(packed));
+    r = runTool(kPack, {data, data});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err,
+              console("wmpack: cannot open packed file \"" + data + "\": it is the data file\n"));
+    // Swapped names must not replace the data with parity.
+    const Bytes old = makeRandomBytes(60, 93);
+    writeFile(packed, old);
+    r = runTool(kPack, {data, packed});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, console("wmpack: cannot open packed file \"" + packed +
+                             "\": it already holds data (--force replaces it)\n"));
+    EXPECT_EQ(readFile(packed), old);
+    r = runTool(kPack, {"--force", "--data-bytes", "32", data, packed});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, console("packed 2 records of 32 bytes\n"));
+    r = runTool(kPack, {"--data-bytes", "32", data, "-"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(Bytes(r.out.begin(), r.out.end()), readFile(packed));
+}
