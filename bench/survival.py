@@ -7,12 +7,17 @@ Markdown table (source, chain, kbit/s, frames that differ, bit errors,
 smallest margin) and writes it, the raw figures (CSV) and a chart of frames
 that differ against bit rate (PNG, drawn with gnuplot) to --out.
 
+With --packed it measures instead the code inside the payload: data packed
+by wmpack (K = 40 and 32) through the heavy chains, frames exact without
+and with `wmextract --fec K`, and miscorrections (a frame the code passed
+that is not the stamped record).
+
 With --sweep it also finds, for each encoder that honours ffmpeg's addroi
 filter, the smallest negative quantizer offset on the top 16 rows that reads
 every frame back exactly on every source, and its bit-rate cost.
 
 usage: bench/survival.py [--build build] [--frames 50] [--out survival]
-                         [--sources ABC] [--sweep] [--quick]
+                         [--sources ABC] [--sweep] [--quick] [--packed]
 """
 import argparse
 import csv
@@ -28,6 +33,8 @@ SOURCES = {
     "A": ("testsrc2 with temporal noise", "testsrc2=size=1920x1080:rate=25,noise=alls=12:allf=t"),
     "B": ("Mandelbrot zoom (detailed, moving)", "mandelbrot=size=1920x1080:rate=25"),
     "C": ("moving gradients (smooth)", "gradients=size=1920x1080:rate=25:speed=0.02"),
+    "D": ("cellular automaton (held out)",
+          "life=size=1920x1080:rate=25:mold=10:ratio=0.4:death_color=#603020:life_color=#e0e0a0"),
 }
 
 RAW = "-f rawvideo -pix_fmt yuv420p -s 1920x1080 -r 25"
@@ -74,13 +81,26 @@ SWEEP = [
 ]
 OFFSETS = ["-0.1", "-0.2", "-0.3", "-0.4", "-0.6", "-0.8", "-1"]
 
-# The protection the README recommends, measured on every source.
+# The protection doc/compression.md recommends, measured on every source.
 RECIPE = [
     ("libx264", "libx264 medium CRF 32", f"{X264} -crf 32", "-0.2"),
     ("libx264", "libx264 medium CRF 35", f"{X264} -crf 35", "-0.2"),
     ("libx265", "libx265 fast CRF 28", f"{X265} -crf 28", "-0.1"),
     ("libx265", "libx265 fast CRF 32", f"{X265} -crf 32", "-0.4"),
 ]
+
+# The chains where payloads come back damaged, for the code inside them.
+PACKED = [
+    ("libx265 fast CRF 32", f"{X265} -crf 32"),
+    ("libx265 fast CRF 35", f"{X265} -crf 35"),
+    ("libsvtav1 preset 10 CRF 40", AV1),
+    ("libsvtav1 preset 10 CRF 50", AV1.replace("-crf 40", "-crf 50")),
+    ("libvpx-vp9 realtime 2 Mbit/s", VP9),
+    ("libvpx-vp9 realtime 1 Mbit/s", VP9.replace("-b:v 2M", "-b:v 1M")),
+    ("libx264 medium CRF 35", f"{X264} -crf 35"),
+    ("libx264 medium CRF 38", f"{X264} -crf 38"),
+]
+CODE = re.compile(r"; (\d+) corrected, (\d+) uncorrectable")
 
 QUICK = [("libx264", "libx264 medium CRF 28", f"{X264} -crf 28", "", ""),
          ("libx265", "libx265 fast CRF 28 (its default)", f"{X265} -crf 28", "", ""),
@@ -118,15 +138,41 @@ def measure(work, tools, frames, encode_args, pre, post):
     return kbps, int(differ), int(bits), float(margin)
 
 
-def prepare(work, tools, frames, source):
+def measure_packed(work, tools, frames, encode_args, data_bytes):
+    """Frames exact without and with the code, uncorrectable and miscorrected."""
+    coded = os.path.join(work, "coded.mkv")
+    status, err = run(f"ffmpeg -nostdin -loglevel error -y {RAW} -i {work}/stamped.yuv "
+                      f"{encode_args} {coded}")
+    if status != 0:
+        sys.exit(f"encoding failed: {encode_args}\n{err}")
+    decode = (f"ffmpeg -nostdin -loglevel error -i {coded} -fps_mode passthrough "
+              f"-vf crop=1920:2:0:0,extractplanes=y -f rawvideo - | {tools['extract']} --band")
+    _, plain = run(f"{decode} --verify {work}/wm.bin -")
+    _, coded_err = run(f"{decode} --fec {data_bytes} --verify {work}/data.bin -")
+    found, code = SUMMARY.search(plain), SUMMARY.search(coded_err)
+    counts = CODE.search(coded_err)
+    if not found or not code or not counts:
+        sys.exit(f"no verdict for {encode_args}:\n{plain}\n{coded_err}")
+    uncorrectable = int(counts.group(2))
+    differ = int(code.group(2))
+    return frames - int(found.group(2)), frames - differ, uncorrectable, differ - uncorrectable
+
+
+def prepare(work, tools, frames, source, data_bytes=0):
     src, wm = os.path.join(work, "src.yuv"), os.path.join(work, "wm.bin")
     status, err = run(f"ffmpeg -nostdin -loglevel error -y -f lavfi "
                       f"-i {shlex.quote(SOURCES[source][1])} -frames:v {frames} "
                       f"-f rawvideo -pix_fmt yuv420p {src}")
     if status != 0:
         sys.exit(f"making source {source} failed:\n{err}")
-    with open(wm, "wb") as f:
-        f.write(os.urandom(60 * frames))
+    if data_bytes:
+        data = os.path.join(work, "data.bin")
+        with open(data, "wb") as f:
+            f.write(os.urandom(data_bytes * frames))
+        run(f"rm -f {wm} && {tools['pack']} --data-bytes {data_bytes} {data} {wm}")
+    else:
+        with open(wm, "wb") as f:
+            f.write(os.urandom(60 * frames))
     status, _ = run(f"{tools['stamp']} {src} {wm} {os.path.join(work, 'stamped.yuv')} >/dev/null")
     if status != 0:
         sys.exit("wmstamp failed")
@@ -162,6 +208,46 @@ def chart(rows, path):
     os.remove(data)
 
 
+def tools_for(args):
+    return {role: shlex.quote(os.path.realpath(os.path.join(args.build, program)))
+            for role, program in (("stamp", "wmstamp"), ("extract", "wmextract"),
+                                  ("pack", "wmpack"))}
+
+
+def survey_packed(args, tools):
+    """The packed table, pooled over the sources."""
+    pooled = {}
+    work = tempfile.mkdtemp(prefix="wmsurvival-", dir=os.environ.get("TMPDIR", "/var/tmp"))
+    try:
+        for source in args.sources:
+            for k in (40, 32):
+                prepare(work, tools, args.frames, source, k)
+                for name, encode_args in PACKED:
+                    got = measure_packed(work, tools, args.frames, encode_args, k)
+                    print(f"{source} | {name} | K={k} | {' | '.join(map(str, got))}",
+                          file=sys.stderr)
+                    total = pooled.setdefault((name, k), [0, 0, 0, 0])
+                    for i, value in enumerate(got):
+                        total[i] += value
+    finally:
+        shutil.rmtree(work)
+    n = args.frames * len(args.sources)
+    lines = [f"{args.frames} frames of each of sources {args.sources}, pooled ({n} frames); "
+             f"`bench/survival.py {' '.join(sys.argv[1:])}`", "",
+             "| chain | K | exact without the code | exact with it | uncorrectable | "
+             "miscorrected |", "|---|---|---|---|---|---|"]
+    for name, _ in PACKED:
+        for k in (40, 32):
+            plain, fixed, unfixable, wrong = pooled[(name, k)]
+            lines.append(f"| {name} | {k} | {plain} | {fixed} | {unfixable} | {wrong} |")
+    table = "\n".join(lines) + "\n"
+    print(table)
+    os.makedirs(args.out, exist_ok=True)
+    with open(os.path.join(args.out, "packed.md"), "w") as f:
+        f.write(table)
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default="build")
@@ -174,11 +260,14 @@ def main():
     parser.add_argument("--quick", action="store_true",
                         help="10 frames of source B through libx264 and libx265 (with and "
                              "without the protection); small enough for CI")
+    parser.add_argument("--packed", action="store_true",
+                        help="the code inside the payload (wmpack, wmextract --fec) instead")
     args = parser.parse_args()
+    if args.packed:
+        return survey_packed(args, tools_for(args))
     if args.quick:
         args.frames, args.sources = 10, "B"
-    tools = {role: shlex.quote(os.path.realpath(os.path.join(args.build, program)))
-             for role, program in (("stamp", "wmstamp"), ("extract", "wmextract"))}
+    tools = tools_for(args)
     os.makedirs(args.out, exist_ok=True)
     chains = QUICK if args.quick else CHAINS
     if args.recipe:

@@ -1,4 +1,4 @@
-// The README's recipe for stamping a folder of clips with GNU parallel, run
+// The documented recipe for stamping a folder of clips with GNU parallel, run
 // as written there on three tiny clips.
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@ TEST(BatchRecipe, StampsEveryClipWithItsOwnPayloads)
 #else
     if (runTool("/bin/sh", {"-c", "command -v parallel >/dev/null"}).status != 0)
         GTEST_SKIP() << "GNU parallel is not installed (Debian: parallel; CI installs it)";
-    const std::string recipe = readmeCommand("parallel ");
-    ASSERT_FALSE(recipe.empty()) << "no recipe line in README.md";
+    const std::string recipe = documentedCommand("parallel ");
+    ASSERT_FALSE(recipe.empty()) << "no recipe line in README.md or doc/recipes.md";
     TempDir dir;
     ASSERT_EQ(runTool("/bin/sh", {"-c", "mkdir " + shellQuote(dir.path("clips")) + " " +
                                             shellQuote(dir.path("stamped"))})

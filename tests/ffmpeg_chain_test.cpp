@@ -125,7 +125,7 @@ TEST_F(FfmpegChain, DetailedSourceSurvivesX265WithTheProtectionRecipe)
                   .status,
               0);
     ASSERT_EQ(runTool(kStamp, {src, dir.path("wm.bin"), out}).status, 0);
-    // The README's recipe: a lower quantizer on the band's macroblock row.
+    // The documented recipe: a lower quantizer on the band's macroblock row.
     const RunResult enc =
         shell("ffmpeg -nostdin -loglevel error -y" + kRaw + "-i " + shellQuote(out) + " " +
               kX265Recipe + " " + shellQuote(dir.path("stamped.mkv")));
@@ -137,7 +137,7 @@ TEST_F(FfmpegChain, DetailedSourceSurvivesX265WithTheProtectionRecipe)
 // a conversion to full-range grey would move every level.
 TEST_F(FfmpegChain, BandRecipePassesTheStoredSamples)
 {
-    const std::string recipe = readmeCommand("ffmpeg -i clip.mp4 -vf crop=");
+    const std::string recipe = documentedCommand("ffmpeg -i clip.mp4 -vf crop=");
     ASSERT_NE(recipe.find(" | wmextract --band "), std::string::npos) << recipe;
     const Bytes video = makeVideo(3, 0, 80), wm = makeRandomBytes(180, 81);
     const std::string src = dir.path("src.yuv"), out = dir.path("stamped.yuv");

@@ -166,20 +166,22 @@ std::string checkStampedVideo(const Bytes& src, const Bytes& wmData, const Bytes
     return "";
 }
 
-std::string readmeCommand(const std::string& start)
+std::string documentedCommand(const std::string& start)
 {
 #ifdef WM_SOURCE_DIR
-    std::ifstream readme(WM_SOURCE_DIR "/README.md");
-    std::string line;
-    while (std::getline(readme, line)) {
-        if (line.rfind("    ", 0) != 0)
-            continue;
-        std::string command = line.substr(4);
-        size_t at = 0;
-        if (command.rfind("mkdir ", 0) == 0 && command.find(" && ") != std::string::npos)
-            at = command.find(" && ") + 4;
-        if (command.compare(at, start.size(), start) == 0)
-            return command;
+    for (const char* page : {"/README.md", "/doc/recipes.md"}) {
+        std::ifstream readme(std::string(WM_SOURCE_DIR) + page);
+        std::string line;
+        while (std::getline(readme, line)) {
+            if (line.rfind("    ", 0) != 0)
+                continue;
+            std::string command = line.substr(4);
+            size_t at = 0;
+            if (command.rfind("mkdir ", 0) == 0 && command.find(" && ") != std::string::npos)
+                at = command.find(" && ") + 4;
+            if (command.compare(at, start.size(), start) == 0)
+                return command;
+        }
     }
 #else
     (void)start;

@@ -123,10 +123,10 @@ Bytes expectedPayload(const Bytes& wmData, size_t frame);
 // `wmData`; otherwise a description of the first difference.
 std::string checkStampedVideo(const Bytes& src, const Bytes& wmData, const Bytes& out);
 
-// The README's first indented command line whose command (after any
-// "mkdir ... && ") starts with `start`, without its indent; "" when none.
-// Tests run recipes as users copy them.
-std::string readmeCommand(const std::string& start);
+// The first indented command line of the README or the recipes page whose
+// command (after any "mkdir ... && ") starts with `start`, without its
+// indent; "" when none. Tests run recipes as users copy them.
+std::string documentedCommand(const std::string& start);
 
 // POSIX-only checks are reported as skipped on Windows, never left out.
 #ifdef _WIN32
