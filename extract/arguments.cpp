@@ -32,6 +32,12 @@ bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args)
             args.bandOnly = true;
         } else if (is(arg, "--force")) {
             args.force = true;
+        } else if (is(arg, "--by-position")) {
+            args.byPosition = true;
+        } else if (is(arg, "--report")) {
+            if (args.report != nullptr || i + 1 == argc)
+                return false;
+            args.report = argv[++i];
         } else if (is(arg, "--fec")) {
             if (args.fecDataBytes != 0 || i + 1 == argc ||
                 !parseDataBytes(argv[++i], args.fecDataBytes))
@@ -49,14 +55,15 @@ bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args)
         }
     }
     if (args.data != nullptr) {
-        // Nothing is written in this form, so there is nothing to force.
-        if (count != 1 || args.force)
+        // Only a report is written in this form, so only it can be forced.
+        if (count != 1 || (args.force && args.report == nullptr))
             return false;
         args.form = ExtractForm::verify;
         args.video = names[0];
         return true;
     }
-    if (count != 2)
+    // Only a verification has positions to keep to.
+    if (count != 2 || args.byPosition)
         return false;
     args.video = names[0];
     args.payloads = names[1];

@@ -13,6 +13,8 @@ struct ExtractArgs {
     bool bandOnly = false;          // --band: VIDEO holds only the band rows
     bool force = false;             // --force: PAYLOADS may replace a file with data
     int fecDataBytes = 0;           // --fec K: payloads carry K data bytes and a code; 0 without
+    bool byPosition = false;        // --by-position: frame k is compared with record k
+    const char* report = nullptr;   // --report FILE: a CSV line for every frame
     const char* video = nullptr;    // every form that reads
     const char* payloads = nullptr; // the extract form's output
     const char* data = nullptr;     // the verify form's watermark data

@@ -1,18 +1,17 @@
 // wmextract: reads the watermark band back from raw 1920x1080 YUV 4:2:0
 // video, writing each frame's payload or checking it against the data that
 // was stamped.
-#include <array>
-#include <bitset>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
 #include "arguments.h"
+#include "frame_check.h"
 #include "named_files.h"
 #include "payload_reader.h"
 #include "platform.h"
-#include "reed_solomon.h"
+#include "records.h"
 #include "stream_io.h"
 #include "video_reader.h"
 #include "watermark.h"
@@ -20,137 +19,39 @@
 namespace {
 
 constexpr const char* usageText =
-    "usage: wmextract [--band] [--fec K] [--force] VIDEO PAYLOADS\n"
-    "       wmextract [--band] [--fec K] --verify DATA VIDEO\n"
+    "usage: wmextract [--band] [--fec K] [--force] [--report FILE] VIDEO PAYLOADS\n"
+    "       wmextract [--band] [--fec K] [--by-position] [--report FILE] --verify DATA VIDEO\n"
     "       wmextract --help | --version\n"
     "Reads the watermark band of every whole frame of VIDEO (raw 1920x1080\n"
     "YUV 4:2:0). The first form writes each frame's 60-byte payload to\n"
     "PAYLOADS, which is created only once VIDEO has a whole frame; a PAYLOADS\n"
     "that already holds data is replaced only with --force. The second\n"
-    "compares each frame's payload with the record that wmstamp stamps from\n"
-    "the watermark data file DATA, names every frame that differs and ends\n"
-    "with status 3 if any does. With --band, VIDEO holds only the band: luma\n"
-    "rows 0 and 1, 3840 bytes a frame. With --fec K, payloads are wmpack's\n"
-    "records: each is corrected with its code, PAYLOADS gets the K data bytes\n"
-    "and DATA holds K-byte records (wmpack's input). '-' is standard input\n"
-    "for VIDEO or DATA and standard output for PAYLOADS.\n"
+    "finds which record of the watermark data file DATA each frame carries,\n"
+    "by content, so that dropped, repeated and re-timed frames are followed,\n"
+    "and names every frame that differs from its record, is unidentified or\n"
+    "breaks the order; --by-position compares frame k with record k instead.\n"
+    "--report writes a CSV line for every frame (frame,record,bit_errors,\n"
+    "margin,...). With --band, VIDEO holds only the band: luma rows 0 and 1,\n"
+    "3840 bytes a frame. With --fec K, payloads are wmpack's records: each is\n"
+    "corrected with its code, PAYLOADS gets the K data bytes and DATA holds\n"
+    "K-byte records (wmpack's input). '-' is standard input for VIDEO or DATA\n"
+    "and standard output for PAYLOADS or the report.\n"
     "Exit status: 0 success, 1 usage, 2 a file cannot be opened, 3 a frame\n"
-    "differs or VIDEO has no whole frame, 5 a read or write error, 6 no\n"
-    "memory for a frame.\n";
-
-int reportReason(int status, const char* what, const char* name, const char* reason)
-{
-    printNow(stderr, "wmextract: %s \"%s\": %s\n", what, name, reason);
-    return status;
-}
-
-int reportFailure(int status, const char* what, const char* name, int err)
-{
-    return reportReason(status, what, name, ioReason(err));
-}
-
-// "1 frame", "2 frames".
-const char* plural(int64_t count, const char* one, const char* many)
-{
-    return count == 1 ? one : many;
-}
-
-struct Tally {
-    int64_t frames = 0;
-    int64_t differing = 0;
-    int64_t bitErrors = 0;
-    double smallestMargin = maxMargin;
-    int64_t corrected = 0;     // frames whose payload the code corrected
-    int64_t uncorrectable = 0; // frames beyond the code's reach
-};
-
-// What the code did, for the end of the summary line; empty without --fec.
-struct CodeCounts {
-    char text[80] = "";
-};
-CodeCounts codeCounts(const ExtractArgs& args, const Tally& tally)
-{
-    CodeCounts counts;
-    if (args.fecDataBytes != 0)
-        std::snprintf(counts.text, sizeof counts.text,
-                      "; %" PRId64 " corrected, %" PRId64 " uncorrectable", tally.corrected,
-                      tally.uncorrectable);
-    return counts;
-}
-
-// Corrects a payload of wmpack's with its code, saying so for the frame.
-// False when it is beyond reach; the payload is then left as read.
-bool correctPayload(uint8_t payload[payloadSize], int dataBytes, Tally& tally)
-{
-    const int changed = rsDecode(payload, dataBytes);
-    if (changed < 0) {
-        ++tally.uncorrectable;
-        const int limit = (static_cast<int>(payloadSize) - dataBytes) / 2;
-        printNow(stderr, "frame %" PRId64 ": uncorrectable (more than %d wrong %s)\n", tally.frames,
-                 limit, plural(limit, "byte", "bytes"));
-        return false;
-    }
-    if (changed > 0) {
-        ++tally.corrected;
-        printNow(stderr, "frame %" PRId64 ": corrected %d %s\n", tally.frames, changed,
-                 plural(changed, "byte", "bytes"));
-    }
-    return true;
-}
-
-// Decodes the frame in frameBuf and verifies it against `data`, or writes
-// its payload to `payloads`. markDat keeps what the previous frame's record
-// left, as wmstamp's does.
-int handleFrame(PayloadReader* data, uint8_t markDat[payloadSize], const NamedStream& payloads,
-                int fecDataBytes, Tally& tally)
-{
-    std::array<uint8_t, payloadSize> payload{};
-    const double margin =
-        decodeBandRows(frameBuf, frameBuf + frameWidth, payloadSize, payload.data());
-    if (margin < tally.smallestMargin)
-        tally.smallestMargin = margin;
-    const size_t recordSize = fecDataBytes == 0 ? payloadSize : static_cast<size_t>(fecDataBytes);
-    // The data is read first, so that its notices come before the frame's.
-    if (data != nullptr) {
-        const PayloadRead expected = readNextPayload(*data, markDat);
-        if (expected == PayloadRead::failed)
-            return reportFailure(5, "error reading watermark data file", data->data.name, errno);
-        if (expected == PayloadRead::ranOut)
-            printRanOut(stderr, "wmextract", *data);
-    }
-    const bool correctable =
-        fecDataBytes == 0 || correctPayload(payload.data(), fecDataBytes, tally);
-    if (data == nullptr) {
-        if (!writeBlock(payloads.pFile, payload.data(), recordSize))
-            return reportFailure(5, "error writing payload file", payloads.name, errno);
-        return 0;
-    }
-    int bits = 0;
-    for (size_t i = 0; i < recordSize; ++i)
-        bits += static_cast<int>(std::bitset<8>(payload[i] ^ markDat[i]).count());
-    if (!correctable || bits > 0)
-        ++tally.differing;
-    if (bits > 0) {
-        tally.bitErrors += bits;
-        printNow(stderr, "frame %" PRId64 ": %d bit %s (margin %.2f)\n", tally.frames, bits,
-                 plural(bits, "error", "errors"), margin);
-    }
-    return 0;
-}
+    "differs or is unidentified, or VIDEO has no whole frame, 4 every payload\n"
+    "is exact but records are missing, repeated or out of order, 5 a read or\n"
+    "write error, 6 no memory for a frame.\n";
 
 // The rest of the pass, from a first whole frame already in frameBuf.
-int readBands(VideoReader& video, PayloadReader* data, const NamedStream& payloads,
-              int fecDataBytes, Tally& tally)
+int readBands(VideoReader& video, FrameCheck& check)
 {
     const bool showProgress = isTerminal(stderr);
-    std::array<uint8_t, payloadSize> markDat{};
     BlockRead read = BlockRead::whole;
     while (read == BlockRead::whole) {
-        if (const int status = handleFrame(data, markDat.data(), payloads, fecDataBytes, tally))
+        if (const int status = checkFrame(check))
             return status;
-        ++tally.frames;
-        if (showProgress && tally.frames % 10 == 0)
-            printNow(stderr, "frame# %" PRId64 "        \r", tally.frames);
+        ++check.tally.frames;
+        if (showProgress && check.tally.frames % 10 == 0)
+            printNow(stderr, "frame# %" PRId64 "        \r", check.tally.frames);
         read = readBand(video);
     }
     if (read == BlockRead::failed)
@@ -159,16 +60,35 @@ int readBands(VideoReader& video, PayloadReader* data, const NamedStream& payloa
 }
 
 // Says what the pass left aside, so that a verdict on part of a video does
-// not pass for one on all of it.
-void reportLeftovers(const VideoReader& video, PayloadReader* data)
+// not pass for one on all of it: an incomplete last frame, and the records
+// of DATA that no frame carried, where DATA was read to its end.
+void reportLeftovers(const VideoReader& video, const FrameCheck* check)
 {
     if (video.ignoredBytes > 0)
         reportIgnoredBytes("wmextract", video.ignoredBytes);
-    int64_t unused = 0;
-    if (data != nullptr && countUnusedRecords(*data, unused) && unused > 0)
+    if (check == nullptr || !check->store.complete || check->dataError != 0)
+        return;
+    const PayloadReader& data = *check->data;
+    const int64_t records = data.wholeRecords + (data.shortRecordBytes > 0 ? 1 : 0);
+    const int64_t used =
+        check->aligner != nullptr ? check->aligner->totals().matched : check->tally.recordsUsed;
+    const int64_t unused = records - used;
+    if (unused > 0)
         printNow(stderr, "wmextract: %" PRId64 " %s of \"%s\" %s not used\n", unused,
-                 plural(unused, "record", "records"), data->data.name,
+                 plural(unused, "record", "records"), data.data.name,
                  plural(unused, "was", "were"));
+}
+
+// Opens a file the run writes from scratch, after the first whole frame.
+bool openOutput(const char* name, const char* what, const ExtractArgs& args,
+                std::initializer_list<HeldFile> inputs, NamedStream& stream, Stream& owner)
+{
+    const char* reason = nullptr;
+    stream.name = name;
+    stream.pFile = openFreshOutput(name, args.force, inputs, owner, reason);
+    if (stream.pFile == nullptr)
+        reportReason(2, what, name, reason);
+    return stream.pFile != nullptr;
 }
 
 } // namespace
@@ -215,6 +135,21 @@ int main(int argc, char** argv)
                                 openFailureReason(data.data.name, errno, {}));
     }
 
+    FrameCheck check;
+    check.args = &args;
+    FrameAligner aligner(check.store);
+    if (verify) {
+        check.data = &data;
+        attachData(check.store, data, args.fecDataBytes, check.dataError);
+        if (check.dataError != 0)
+            return reportFailure(5, "error reading watermark data file", data.data.name,
+                                 check.dataError);
+        // One record, or none, identifies nothing: its frames keep to position.
+        const bool oneRecord = check.store.complete && check.store.records.size() <= 1;
+        if (!args.byPosition && !oneRecord)
+            check.aligner = &aligner;
+    }
+
     if (!setUpFrameBuffer()) {
         printNow(stderr, "wmextract: cannot allocate the frame buffer\n");
         return 6;
@@ -233,42 +168,37 @@ int main(int argc, char** argv)
                  verify ? "verify" : "extract", video.stream.name);
         return 3;
     }
-    NamedStream payloads;
-    Stream payloadOwner;
-    if (extract) {
-        payloads.name = args.payloads;
-        const char* reason = nullptr;
-        payloads.pFile =
-            openFreshOutput(payloads.name, args.force,
-                            {video.stream.pFile, "it is the video itself"}, payloadOwner, reason);
-        if (payloads.pFile == nullptr) {
-            releaseFrameBuffer();
-            return reportReason(2, "cannot open payload file", payloads.name, reason);
-        }
+    // A report goes to standard output only where the payloads do not.
+    Stream payloadOwner, reportOwner;
+    const bool opened =
+        (!extract ||
+         openOutput(args.payloads, "cannot open payload file", args,
+                    {{video.stream.pFile, "it is the video itself"}, {data.data.pFile, ""}},
+                    check.payloads, payloadOwner)) &&
+        (args.report == nullptr || openOutput(args.report, "cannot open report file", args,
+                                              {{video.stream.pFile, "it is the video itself"},
+                                               {data.data.pFile, "it is the watermark data file"},
+                                               {check.payloads.pFile, "it is the payload file"}},
+                                              check.report, reportOwner));
+    if (!opened) {
+        releaseFrameBuffer();
+        return 2;
+    }
+    if (!startReport(check)) {
+        releaseFrameBuffer();
+        return reportFailure(5, "error writing report file", check.report.name, errno);
     }
 
-    Tally tally;
-    const int status =
-        readBands(video, verify ? &data : nullptr, payloads, args.fecDataBytes, tally);
+    const int status = readBands(video, check);
     releaseFrameBuffer();
     if (status != 0)
         return status;
-    reportLeftovers(video, verify ? &data : nullptr);
-
-    if (extract) {
-        payloadOwner.release();
-        if (!closeOutputStream(payloads.pFile))
-            return reportFailure(5, "error writing payload file", payloads.name, errno);
-        printNow(stderr, "extracted %" PRId64 " %s, smallest margin %.2f%s\n", tally.frames,
-                 plural(tally.frames, "payload", "payloads"), tally.smallestMargin,
-                 codeCounts(args, tally).text);
-        return 0;
-    }
-    printNow(stderr,
-             "checked %" PRId64 " %s, %" PRId64 " differ, %" PRId64
-             " bit %s, smallest margin %.2f%s\n",
-             tally.frames, plural(tally.frames, "frame", "frames"), tally.differing,
-             tally.bitErrors, plural(tally.bitErrors, "error", "errors"), tally.smallestMargin,
-             codeCounts(args, tally).text);
-    return tally.differing > 0 ? 3 : 0;
+    reportLeftovers(video, verify ? &check : nullptr);
+    reportOwner.release();
+    if (check.report.pFile != nullptr && !closeOutputStream(check.report.pFile))
+        return reportFailure(5, "error writing report file", check.report.name, errno);
+    payloadOwner.release();
+    if (extract && !closeOutputStream(check.payloads.pFile))
+        return reportFailure(5, "error writing payload file", check.payloads.name, errno);
+    return finishCheck(check);
 }

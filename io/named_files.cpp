@@ -1,5 +1,6 @@
 #include "named_files.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -56,18 +57,25 @@ const char* openFailureReason(const char* name, int err, std::initializer_list<H
     return ioReason(err);
 }
 
-FILE* openFreshOutput(const char* name, bool force, HeldFile input, Stream& owner,
-                      const char*& reason)
+FILE* openFreshOutput(const char* name, bool force, std::initializer_list<HeldFile> inputs,
+                      Stream& owner, const char*& reason)
 {
     reason = nullptr;
-    if (!force && !isStandardStreamName(name) && !namesOpenFile(name, input.pFile) &&
-        hasContent(name)) {
+    std::array<FILE*, 3> files{};
+    bool isAnInput = false;
+    size_t count = 0;
+    for (const HeldFile& input : inputs) {
+        if (count < files.size())
+            files[count++] = input.pFile;
+        isAnInput = isAnInput || (input.pFile != nullptr && namesOpenFile(name, input.pFile));
+    }
+    if (!force && !isStandardStreamName(name) && !isAnInput && hasContent(name)) {
         reason = "it already holds data (--force replaces it)";
         return nullptr;
     }
-    FILE* pFile = openOutputName(name, {input.pFile}, owner);
+    FILE* pFile = openOutputName(name, {files[0], files[1], files[2]}, owner);
     if (pFile == nullptr)
-        reason = openFailureReason(name, errno, {input});
+        reason = openFailureReason(name, errno, inputs);
     else if (!cutFileTo(pFile, 0))
         reason = ioReason(errno);
     return reason == nullptr ? pFile : nullptr;

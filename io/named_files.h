@@ -30,9 +30,9 @@ struct HeldFile {
 const char* openFailureReason(const char* name, int err, std::initializer_list<HeldFile> inputs);
 
 // Opens an output that the run fills from scratch (payloads, packed
-// records) and empties it: never `input`, and never a file that already
-// holds data unless `force`, since two names swapped on the command line
-// would otherwise replace the data with what was read. nullptr on failure,
-// with `reason` in words.
-FILE* openFreshOutput(const char* name, bool force, HeldFile input, Stream& owner,
-                      const char*& reason);
+// records, a report) and empties it: never one of `inputs` (at most three),
+// and never a file that already holds data unless `force`, since two names
+// swapped on the command line would otherwise replace the data with what
+// was read. nullptr on failure, with `reason` in words.
+FILE* openFreshOutput(const char* name, bool force, std::initializer_list<HeldFile> inputs,
+                      Stream& owner, const char*& reason);

@@ -94,7 +94,7 @@ int main(int argc, char** argv)
     Stream packedOwner;
     const char* reason = nullptr;
     packed.pFile = openFreshOutput(args.packed, args.force,
-                                   {data.data.pFile, "it is the data file"}, packedOwner, reason);
+                                   {{data.data.pFile, "it is the data file"}}, packedOwner, reason);
     if (packed.pFile == nullptr)
         return report(2, "cannot open packed file", args.packed, reason);
     // Whole records only: after a failure PACKED is cut back to them.

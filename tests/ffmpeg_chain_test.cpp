@@ -161,3 +161,59 @@ TEST_F(FfmpegChain, BandRecipePassesTheStoredSamples)
                      stamped.begin() + static_cast<long>(f * 3110400 + 3840));
     EXPECT_EQ(readFile(dir.path("band")), bands);
 }
+
+// Timing filters drop, repeat and re-time frames; verification follows
+// them by what each band says, names the records of the report and ends
+// with status 4 when every payload is exact but the timing changed.
+TEST_F(FfmpegChain, TimingFiltersAreFollowedByContent)
+{
+    const Bytes wm = makeRandomBytes(20 * 60, 82);
+    writeFile(dir.path("wm20.bin"), wm);
+    writeFile(dir.path("src.yuv"), makeVideo(20, 0, 83));
+    ASSERT_EQ(
+        runTool(kStamp, {dir.path("src.yuv"), dir.path("wm20.bin"), dir.path("st.yuv")}).status, 0);
+    struct Case {
+        const char* filter;
+        const char* records;
+        int status;
+        const char* summary;
+    };
+    const std::string checked = "0 differ, 0 bit errors, smallest margin 36.50; records ";
+    for (const Case& c : std::vector<Case>{
+             {"select=not(eq(mod(n\\,7)\\,6)) -fps_mode passthrough",
+              "0 1 2 3 4 5 7 8 9 10 11 12 14 15 16 17 18 19", 4,
+              "checked 18 frames, @0-19: 18 matched, 2 missing, 0 repeated, 0 out of order"},
+             {"fps=24", "0 1 2 3 4 5 6 7 8 9 10 11 13 14 15 16 17 18 19", 4,
+              "checked 19 frames, @0-19: 19 matched, 1 missing, 0 repeated, 0 out of order"},
+             {"fps=30", "0 1 2 2 3 4 5 6 7 7 8 9 10 11 12 12 13 14 15 16 17 17 18 19", 4,
+              "checked 24 frames, @0-19: 20 matched, 0 missing, 4 repeated, 0 out of order"},
+             {"trim=start_frame=3", "3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19", 0,
+              "checked 17 frames, @3-19: 17 matched, 0 missing, 0 repeated, 0 out of order"},
+             {"loop=loop=1:size=1:start=10 -fps_mode passthrough",
+              "0 1 2 3 4 5 6 7 8 9 9 10 11 12 13 14 15 16 17 18 19", 4,
+              "checked 21 frames, @0-19: 20 matched, 0 missing, 1 repeated, 0 out of order"}}) {
+        const std::string filter = c.filter;
+        const size_t option = filter.find(' ');
+        const RunResult r = shell("ffmpeg -nostdin -loglevel error" + kRaw + "-i " +
+                                  shellQuote(dir.path("st.yuv")) + " -vf '" +
+                                  filter.substr(0, option) + ",crop=1920:2:0:0,extractplanes=y'" +
+                                  (option == std::string::npos ? "" : filter.substr(option)) +
+                                  " -f rawvideo - | " + shellQuote(kExtract) +
+                                  " --band --force --report " + shellQuote(dir.path("report.csv")) +
+                                  " --verify " + shellQuote(dir.path("wm20.bin")) + " -");
+        EXPECT_EQ(r.status, c.status) << c.filter << "\n" << r.err;
+        std::string summary = c.summary;
+        summary.replace(summary.find('@'), 1, checked);
+        EXPECT_EQ(r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1), summary + "\n")
+            << c.filter;
+        // The report's record column, frame by frame.
+        const Bytes csv = readFile(dir.path("report.csv"));
+        std::string text(csv.begin(), csv.end()), records;
+        for (size_t at = text.find('\n') + 1; at < text.size(); at = text.find('\n', at) + 1) {
+            const size_t comma = text.find(',', at);
+            records += (records.empty() ? "" : " ") +
+                       text.substr(comma + 1, text.find(',', comma + 1) - comma - 1);
+        }
+        EXPECT_EQ(records, c.records) << c.filter;
+    }
+}

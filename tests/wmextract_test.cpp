@@ -58,7 +58,8 @@ TEST(Wmextract, PayloadsComeBackByteForByteThroughFilesAndPipes)
 
     r = runTool(kExtract, {"--verify", s.wm, s.video});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, console("checked 9 frames, 0 differ, 0 bit errors, smallest margin 36.50\n"));
+    EXPECT_EQ(r.err, console("checked 9 frames, 0 differ, 0 bit errors, smallest margin 36.50; "
+                             "records 0-8: 9 matched, 0 missing, 0 repeated, 0 out of order\n"));
 
 #ifndef _WIN32 // the shell pipelines and FIFOs below are POSIX
     // Standard input and standard output, at the end of a pipe.
@@ -74,7 +75,8 @@ TEST(Wmextract, PayloadsComeBackByteForByteThroughFilesAndPipes)
                                       shellQuote(kExtract) + " --verify " + shellQuote(s.wm) + " " +
                                       shellQuote(pipe) + "; st=$?; wait; exit $st"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, console("checked 9 frames, 0 differ, 0 bit errors, smallest margin 36.50\n"));
+    EXPECT_EQ(r.err, console("checked 9 frames, 0 differ, 0 bit errors, smallest margin 36.50; "
+                             "records 0-8: 9 matched, 0 missing, 0 repeated, 0 out of order\n"));
 #endif
 }
 
@@ -99,10 +101,17 @@ TEST(Wmextract, ADamagedRunIsFoundAndItsFrameNamed)
     uint8_t* near = video.data() + 4 * kFrame + 1920 + 3 * 8;
     std::fill_n(near, 8, static_cast<uint8_t>(near[0] < 125 ? near[0] + 18 : near[0] - 18));
     writeFile(s.video, video);
-    const RunResult r = runTool(kExtract, {"--verify", s.wm, s.video});
+    RunResult r = runTool(kExtract, {"--verify", s.wm, s.video});
     EXPECT_EQ(r.status, 3);
     // (27.59, not 27.50: the run pulls its level's mean, and so the
     // threshold, a little its way.)
+    EXPECT_EQ(r.err, console("frame 1: record 1, 2 bit errors (margin 36.50)\n"
+                             "frame 3: record 3, 1 bit error (margin 36.50)\n"
+                             "checked 5 frames, 2 differ, 3 bit errors, smallest margin 27.59; "
+                             "records 0-4: 5 matched, 0 missing, 0 repeated, 0 out of order\n"));
+    // By position, as before frames were identified by content.
+    r = runTool(kExtract, {"--by-position", "--verify", s.wm, s.video});
+    EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, console("frame 1: 2 bit errors (margin 36.50)\n"
                              "frame 3: 1 bit error (margin 36.50)\n"
                              "checked 5 frames, 2 differ, 3 bit errors, smallest margin 27.59\n"));
@@ -121,7 +130,8 @@ TEST(Wmextract, UnstampedVideoAndOtherDataFailVerification)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, console("wmextract: watermark data file \"" + s.wm +
                              "\" ran out after 2 whole records\n"
-                             "checked 3 frames, 0 differ, 0 bit errors, smallest margin 36.50\n"));
+                             "checked 3 frames, 0 differ, 0 bit errors, smallest margin 36.50; "
+                             "records 0-2: 3 matched, 0 missing, 0 repeated, 0 out of order\n"));
 
     // Data that matches only its first two records names frame 2.
     Bytes other = s.data;
@@ -147,14 +157,18 @@ TEST(Wmextract, ExitStatuses)
         const RunResult r = runTool(kExtract, args);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err.rfind(
-                      console("usage: wmextract [--band] [--fec K] [--force] VIDEO PAYLOADS\n"), 0),
+        EXPECT_EQ(r.err.rfind(console("usage: wmextract [--band] [--fec K] [--force] [--report "
+                                      "FILE] VIDEO PAYLOADS\n"),
+                              0),
                   0u);
     }
     RunResult r = runTool(kExtract, {"--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(
-        r.out.rfind(console("usage: wmextract [--band] [--fec K] [--force] VIDEO PAYLOADS\n"), 0),
+        r.out.rfind(
+            console(
+                "usage: wmextract [--band] [--fec K] [--force] [--report FILE] VIDEO PAYLOADS\n"),
+            0),
         0u);
 
     const std::string out = dir.path("payloads.bin");
@@ -232,7 +246,8 @@ TEST(Wmextract, SaysWhatVerificationLeftAside)
                              "wmextract: 21 records of \"" +
                              s.wm +
                              "\" were not used\n"
-                             "checked 5 frames, 0 differ, 0 bit errors, smallest margin 36.50\n"));
+                             "checked 5 frames, 0 differ, 0 bit errors, smallest margin 36.50; "
+                             "records 0-4: 5 matched, 0 missing, 0 repeated, 0 out of order\n"));
 
     // Data that may never end is not read to its end: nothing is said of
     // what the frames left unused.
@@ -243,7 +258,8 @@ TEST(Wmextract, SaysWhatVerificationLeftAside)
     EXPECT_EQ(endless.status, 0);
     EXPECT_EQ(endless.err,
               console("wmextract: ignored an incomplete last frame of 1000 bytes\n"
-                      "checked 5 frames, 0 differ, 0 bit errors, smallest margin 36.50\n"));
+                      "checked 5 frames, 0 differ, 0 bit errors, smallest margin 36.50; records "
+                      "0-4: 5 matched, 0 missing, 0 repeated, 0 out of order\n"));
 #ifndef _WIN32
     const RunResult zeros = runTool(kExtract, {"--verify", "/dev/zero", dir.path("cut.yuv")});
     EXPECT_EQ(zeros.status, 3);
@@ -359,7 +375,8 @@ TEST(Wmextract, BandOnlyInputReadsBack)
     writeFile(dir.path("band.gray"), band);
     RunResult r = runTool(kExtract, {"--band", "--verify", s.wm, dir.path("band.gray")});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, console("checked 4 frames, 0 differ, 0 bit errors, smallest margin 36.50\n"));
+    EXPECT_EQ(r.err, console("checked 4 frames, 0 differ, 0 bit errors, smallest margin 36.50; "
+                             "records 0-3: 4 matched, 0 missing, 0 repeated, 0 out of order\n"));
     r = runTool(kExtract, {"--band", dir.path("band.gray"), dir.path("p.bin")});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(readFile(dir.path("p.bin")), s.data);
@@ -395,7 +412,7 @@ TEST(Wmextract, UnfriendlyStartsAndLimits)
     RunOptions nonBlocking;
     nonBlocking.input = feed.path();
     nonBlocking.nonBlockingInput = true;
-    ToolProcess reader(kExtract, {"--verify", s.wm, "-"}, nonBlocking);
+    ToolProcess reader(kExtract, {"--by-position", "--verify", s.wm, "-"}, nonBlocking);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     // Fed a piece at a time, so that a reader that gave up fails the test
     // instead of leaving it blocked on a full pipe.
@@ -439,7 +456,8 @@ TEST(Wmextract, ProgressOnATerminalAndAPayloadWriteErrorAtOnce)
     EXPECT_EQ(r.status, 0);
     // The terminal turns each line feed into CR LF.
     EXPECT_EQ(r.err, "frame# 10        \rframe# 20        \r"
-                     "checked 21 frames, 0 differ, 0 bit errors, smallest margin 36.50\r\n");
+                     "checked 21 frames, 0 differ, 0 bit errors, smallest margin 36.50; records "
+                     "0-20: 21 matched, 0 missing, 0 repeated, 0 out of order\r\n");
 
     // An endless video: only stopping at the first failed write ends it.
     r = runTool(kExtract, {"/dev/zero", "/dev/full"});
@@ -447,4 +465,69 @@ TEST(Wmextract, ProgressOnATerminalAndAPayloadWriteErrorAtOnce)
     EXPECT_EQ(r.err,
               "wmextract: error writing payload file \"/dev/full\": No space left on device\n");
 #endif
+}
+
+// Frames stamped out of step with DATA: a drop, a repeat, a swap and a
+// frame that carries no record of DATA; the messages, the report and the
+// statuses of each case.
+TEST(Wmextract, IdentifiesFramesByContentAndReportsEach)
+{
+    TempDir dir;
+    const Bytes data = makeRandomBytes(8 * 60, 44);
+    writeFile(dir.path("wm.bin"), data);
+    Bytes shown;
+    for (int r : {0, 2, 2, 4, 3, 5, -1, 7}) {
+        const Bytes record = r < 0 ? makeRandomBytes(60, 45)
+                                   : Bytes(data.begin() + r * 60, data.begin() + r * 60 + 60);
+        shown.insert(shown.end(), record.begin(), record.end());
+    }
+    writeFile(dir.path("shown.bin"), shown);
+    writeFile(dir.path("src.yuv"), makeVideo(8, 0, 46));
+    ASSERT_EQ(
+        runTool(kStamp, {dir.path("src.yuv"), dir.path("shown.bin"), dir.path("v.yuv")}).status, 0);
+    RunResult r = runTool(kExtract, {"--report", dir.path("r.csv"), "--verify", dir.path("wm.bin"),
+                                     dir.path("v.yuv")});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, console("record 1 missing between frames 0 and 1\n"
+                             "frame 2 repeats record 2\n"
+                             "record 3 missing between frames 2 and 3\n"
+                             "frame 4 is out of order: record 3 after record 4\n"
+                             "frame 6: unidentified (nearest record 0 at 218 bits, next 234)\n"
+                             "wmextract: 2 records of \"" +
+                             dir.path("wm.bin") +
+                             "\" were not used\n"
+                             "checked 8 frames, 1 differ, 0 bit errors, smallest margin 36.50; "
+                             "records 0-7: 6 matched, 1 missing, 1 repeated, 1 out of order\n"));
+    const Bytes csv = readFile(dir.path("r.csv"));
+    EXPECT_EQ(std::string(csv.begin(), csv.end()),
+              console("frame,record,bit_errors,margin,next_bits,step,ambiguous\n"
+                      "0,0,0,36.50,256,in step,0\n"
+                      "1,2,0,36.50,218,after missing,0\n"
+                      "2,2,0,36.50,218,repeat,0\n"
+                      "3,4,0,36.50,233,after missing,0\n"
+                      "4,3,0,36.50,218,out of order,0\n"
+                      "5,5,0,36.50,222,in step,0\n"
+                      "6,,,36.50,234,unidentified,0\n"
+                      "7,7,0,36.50,235,in step,0\n"));
+    // The report is a file of the run's own: never over data unless forced.
+    r = runTool(kExtract, {"--report", dir.path("wm.bin"), "--verify", dir.path("wm.bin"),
+                           dir.path("v.yuv")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, console("wmextract: cannot open report file \"" + dir.path("wm.bin") +
+                             "\": it is the watermark data file\n"));
+
+    // Exact payloads with a timing change are status 4; in step, 0.
+    writeFile(dir.path("shown.bin"), Bytes(data.begin(), data.begin() + 60 * 4));
+    writeFile(dir.path("src.yuv"), makeVideo(5, 0, 47));
+    ASSERT_EQ(
+        runTool(kStamp, {dir.path("src.yuv"), dir.path("shown.bin"), dir.path("v.yuv")}).status, 0);
+    r = runTool(kExtract, {"--verify", dir.path("wm.bin"), dir.path("v.yuv")});
+    EXPECT_EQ(r.status, 4) << r.err;
+    r = runTool(kExtract, {"--verify", dir.path("shown.bin"), dir.path("v.yuv")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = runTool(kExtract, {"--report", "-", dir.path("v.yuv"), dir.path("p.bin")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, console("frame,record,bit_errors,margin,next_bits,step,ambiguous\n"
+                             "0,,,36.50,,,\n1,,,36.50,,,\n2,,,36.50,,,\n3,,,36.50,,,\n"
+                             "4,,,36.50,,,\n"));
 }

@@ -56,8 +56,9 @@ TEST(Wmpack, PackedRecordsComeBackCorrectedFromADamagedBand)
                              dir.path("data.bin") +
                              "\" ran out after 3 whole records\n"
                              "frame 3: uncorrectable (more than 10 wrong bytes)\n"
-                             "frame 3: 34 bit errors (margin 36.50)\n"
+                             "frame 3: record 3, 34 bit errors (margin 36.50)\n"
                              "checked 4 frames, 1 differ, 34 bit errors, smallest margin 36.50; "
+                             "records 0-3: 4 matched, 0 missing, 0 repeated, 0 out of order; "
                              "1 corrected, 1 uncorrectable\n"));
     r = runTool(kExtract, {"--fec", "40", dir.path("damaged.yuv"), dir.path("out.bin")});
     EXPECT_EQ(r.status, 0);
