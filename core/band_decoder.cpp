@@ -2,6 +2,8 @@
 #include <array>
 #include <cassert>
 #include <cmath>
+#include <cstdlib>
+#include <vector>
 
 #include "watermark.h"
 
@@ -80,4 +82,56 @@ double decodeBandRows(const uint8_t* row0, const uint8_t* row1, size_t payloadBy
         payload[i] = static_cast<uint8_t>(byte);
     }
     return smallest / samplesPerMean;
+}
+
+bool looksLikeBand(const uint8_t* row0, const uint8_t* row1, size_t payloadBytes)
+{
+    const size_t runs = payloadBytes * symbolsPerByte;
+    // Level changes at run boundaries against changes in the middle of runs:
+    // a band changes level only between runs, and compression smears the
+    // edges without moving them; a picture has no such grid.
+    long boundary = 0, middle = 0;
+    for (const uint8_t* row : {row0, row1}) {
+        for (size_t k = 1; k < runs; ++k)
+            boundary += std::abs(row[k * samplesPerSymbol] - row[k * samplesPerSymbol - 1]);
+        for (size_t k = 0; k < runs; ++k)
+            middle += std::abs(row[k * samplesPerSymbol + 4] - row[k * samplesPerSymbol + 3]);
+    }
+    const double perBoundary = static_cast<double>(boundary) / static_cast<double>(2 * (runs - 1));
+    const double perMiddle = static_cast<double>(middle) / static_cast<double>(2 * runs);
+    if (perBoundary >= 4.0)
+        return perBoundary >= 1.6 * (perMiddle + 1.0);
+    // Few changes: a payload of nearly one symbol, whose runs sit on the
+    // levels, or a picture too flat to tell from one; a slope is neither.
+    std::vector<double> means(runs);
+    std::array<double, 4> sum{}, count{};
+    const double thresholds[3] = {52.5, 125.5, 198.5};
+    auto slot = [&](double m) {
+        return (m > thresholds[0]) + (m > thresholds[1]) + (m > thresholds[2]);
+    };
+    for (size_t k = 0; k < runs; ++k) {
+        int total = 0;
+        for (int i = innerBegin; i < innerEnd; ++i)
+            total += row0[k * samplesPerSymbol + static_cast<size_t>(i)] +
+                     row1[k * samplesPerSymbol + static_cast<size_t>(i)];
+        means[k] = total / (2.0 * (innerEnd - innerBegin));
+        sum[static_cast<size_t>(slot(means[k]))] += means[k];
+        count[static_cast<size_t>(slot(means[k]))] += 1;
+    }
+    for (double m : means) {
+        const auto s = static_cast<size_t>(slot(m));
+        if (std::abs(m - sum[s] / count[s]) > 8.0)
+            return false;
+    }
+    return true;
+}
+
+bool chromaRowsNeutral(const uint8_t* uRow, const uint8_t* vRow, size_t length)
+{
+    long deviation = 0;
+    for (size_t i = 0; i < length; ++i)
+        deviation += std::abs(uRow[i] - neutralChroma) + std::abs(vRow[i] - neutralChroma);
+    // Compression bleeds colour up into the row (measured up to 18 on
+    // average); band data read as chroma sits some 70 away.
+    return static_cast<double>(deviation) <= 40.0 * static_cast<double>(2 * length);
 }

@@ -78,3 +78,13 @@ constexpr double maxMargin = 36.5;
 // reading as another symbol.
 double decodeBandRows(const uint8_t* row0, const uint8_t* row1, size_t payloadBytes,
                       uint8_t* payload);
+
+// Whether two band rows look stamped rather than like a picture: level
+// changes sit on the run grid, or, with few changes, every run sits on one
+// of four levels. A flat picture (a letterbox bar, a clear sky) cannot be
+// told from a payload of one symbol and reads as a band.
+bool looksLikeBand(const uint8_t* row0, const uint8_t* row1, size_t payloadBytes);
+
+// Whether chroma row 0 of both planes is near neutral, as stamping leaves
+// it through compression.
+bool chromaRowsNeutral(const uint8_t* uRow, const uint8_t* vRow, size_t length);

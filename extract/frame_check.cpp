@@ -97,16 +97,18 @@ void sayStep(const FrameCheck& check, int64_t frame, const FrameMatch& m)
 
 // One CSV line; the record columns stay empty where there is no record.
 bool writeReportLine(const FrameCheck& check, int64_t frame, const FrameMatch* m, int bits,
-                     double margin)
+                     double margin, bool band)
 {
     if (check.report.pFile == nullptr)
         return true;
     int written = 0;
     if (m == nullptr)
-        written = std::fprintf(check.report.pFile, "%" PRId64 ",,,%.2f,,,\n", frame, margin);
-    else if (m->step == Step::unidentified)
-        written = std::fprintf(check.report.pFile, "%" PRId64 ",,,%.2f,%d,unidentified,%d\n", frame,
-                               margin, m->nextBits, m->ambiguous ? 1 : 0);
+        written = std::fprintf(check.report.pFile, "%" PRId64 ",,,%.2f,,%s,\n", frame, margin,
+                               band ? "" : "no band");
+    else if (m->step == Step::unidentified || !band)
+        written =
+            std::fprintf(check.report.pFile, "%" PRId64 ",,,%.2f,%d,%s,%d\n", frame, margin,
+                         m->nextBits, band ? "unidentified" : "no band", m->ambiguous ? 1 : 0);
     else
         written = std::fprintf(check.report.pFile, "%" PRId64 ",%" PRId64 ",%d,%.2f,%d,%s,%d\n",
                                frame, m->record, bits, margin, m->nextBits, stepName(m->step),
@@ -131,6 +133,10 @@ int checkFrame(FrameCheck& check)
     const double margin =
         decodeBandRows(frameBuf, frameBuf + frameWidth, payloadSize, payload.data());
     tally.smallestMargin = std::min(tally.smallestMargin, margin);
+    const bool band =
+        looksLikeBand(frameBuf, frameBuf + frameWidth, payloadSize) &&
+        (check.args->bandOnly || chromaRowsNeutral(frameBuf + uPlaneOffset, frameBuf + vPlaneOffset,
+                                                   static_cast<size_t>(chromaRowLength)));
 
     // Which record the frame carries comes first, and what is said of it.
     FrameMatch match;
@@ -162,9 +168,13 @@ int checkFrame(FrameCheck& check)
     const bool correctable = dataBytes == 0 || correctPayload(payload.data(), dataBytes, tally);
     const size_t recordSize = dataBytes == 0 ? payloadSize : static_cast<size_t>(dataBytes);
     if (check.data == nullptr) {
+        if (!band) {
+            ++tally.noBand;
+            printNow(stderr, "frame %" PRId64 ": no band\n", frame);
+        }
         if (!writeBlock(check.payloads.pFile, payload.data(), recordSize))
             return reportFailure(5, "error writing payload file", check.payloads.name, errno);
-        if (!writeReportLine(check, frame, nullptr, 0, margin))
+        if (!writeReportLine(check, frame, nullptr, 0, margin, band))
             return reportFailure(5, "error writing report file", check.report.name, errno);
         return 0;
     }
@@ -178,7 +188,12 @@ int checkFrame(FrameCheck& check)
     if (!identified || !correctable || bits > 0)
         ++tally.differing;
     tally.bitErrors += bits;
-    if (!identified)
+    // A frame its record vouches for is stamped, whatever it looks like.
+    const bool noBand = !band && (!identified || bits > 0);
+    if (noBand) {
+        ++tally.noBand;
+        printNow(stderr, "frame %" PRId64 ": no band\n", frame);
+    } else if (!identified)
         printNow(stderr,
                  "frame %" PRId64 ": unidentified (nearest record %" PRId64
                  " at %d bits, next %d)\n",
@@ -189,7 +204,7 @@ int checkFrame(FrameCheck& check)
     else if (bits > 0)
         printNow(stderr, "frame %" PRId64 ": %d bit %s (margin %.2f)\n", frame, bits,
                  plural(bits, "error", "errors"), margin);
-    if (!writeReportLine(check, frame, &match, bits, margin))
+    if (!writeReportLine(check, frame, &match, bits, margin, !noBand))
         return reportFailure(5, "error writing report file", check.report.name, errno);
     return 0;
 }
@@ -197,6 +212,9 @@ int checkFrame(FrameCheck& check)
 int finishCheck(const FrameCheck& check)
 {
     const Tally& tally = check.tally;
+    const bool noBandAtAll = tally.noBand == tally.frames;
+    if (noBandAtAll)
+        printNow(stderr, "wmextract: no watermark band found in \"%s\"\n", check.videoName);
     char code[80] = "";
     if (check.args->fecDataBytes != 0)
         std::snprintf(code, sizeof code, "; %" PRId64 " corrected, %" PRId64 " uncorrectable",
@@ -204,7 +222,7 @@ int finishCheck(const FrameCheck& check)
     if (check.data == nullptr) {
         printNow(stderr, "extracted %" PRId64 " %s, smallest margin %.2f%s\n", tally.frames,
                  plural(tally.frames, "payload", "payloads"), tally.smallestMargin, code);
-        return 0;
+        return noBandAtAll ? 3 : 0;
     }
     char timing[160] = "";
     bool timingChanged = false;

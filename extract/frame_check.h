@@ -19,10 +19,12 @@ struct Tally {
     int64_t corrected = 0;     // frames whose payload the code corrected
     int64_t uncorrectable = 0; // frames beyond the code's reach
     int64_t recordsUsed = 0;   // by position: records compared with a frame
+    int64_t noBand = 0;        // frames that do not look stamped
 };
 
 struct FrameCheck {
     const ExtractArgs* args = nullptr;
+    const char* videoName = "";
     PayloadReader* data = nullptr; // the verify form's
     RecordStore store;
     int dataError = 0;               // errno of a failed read of DATA

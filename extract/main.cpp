@@ -137,6 +137,7 @@ int main(int argc, char** argv)
 
     FrameCheck check;
     check.args = &args;
+    check.videoName = args.video;
     FrameAligner aligner(check.store);
     if (verify) {
         check.data = &data;

@@ -5,6 +5,7 @@
 
 void startReading(VideoReader& reader, bool bandOnly)
 {
+    reader.bandOnly = bandOnly;
     reader.frameBytes = bandOnly ? static_cast<size_t>(bandLength) : frameSize;
     uint64_t bytes = 0;
     // The file's size settles the frame count exactly as reading it through
@@ -29,11 +30,21 @@ BlockRead readBand(VideoReader& reader)
     }
     if (reader.framesLeft == 0)
         return BlockRead::end;
-    const BlockRead read = readBlock(reader.stream.pFile, frameBuf, bandLength, got);
-    if (read != BlockRead::whole)
-        return read;
-    // Nothing past the last whole frame's band is needed.
-    if (--reader.framesLeft > 0 && !skipForward(reader.stream.pFile, frameSize - bandLength))
+    // The stamped spans alone: the band, and chroma row 0 of both planes,
+    // which tells a stamped frame from a picture that looks like one.
+    uint64_t at = 0;
+    for (const FrameSpan& span : stampedSpans) {
+        const auto offset = static_cast<uint64_t>(span.offset);
+        if (offset > at && !skipForward(reader.stream.pFile, offset - at))
+            return BlockRead::failed;
+        const BlockRead read = readBlock(reader.stream.pFile, frameBuf + offset,
+                                         static_cast<size_t>(span.length), got);
+        if (read != BlockRead::whole)
+            return read;
+        at = offset + static_cast<uint64_t>(span.length);
+    }
+    // Nothing past the last whole frame's spans is needed.
+    if (--reader.framesLeft > 0 && !skipForward(reader.stream.pFile, frameSize - at))
         return BlockRead::failed;
     return BlockRead::whole;
 }

@@ -11,7 +11,8 @@
 struct VideoReader {
     NamedStream stream;
     size_t frameBytes = 0;     // bytes one frame takes in VIDEO
-    bool seeking = false;      // read the band, seek over the rest
+    bool bandOnly = false;     // frames are the band rows alone
+    bool seeking = false;      // read the stamped spans, seek over the rest
     uint64_t framesLeft = 0;   // whole frames still to read, when seeking
     uint64_t ignoredBytes = 0; // an incomplete last frame, once known
 };
@@ -19,5 +20,6 @@ struct VideoReader {
 // Settles how the stream is read, before the first frame.
 void startReading(VideoReader& reader, bool bandOnly);
 
-// Reads the next frame's band rows to the start of frameBuf.
+// Reads the next frame's band rows to the start of frameBuf and, from a
+// whole-frame video, chroma row 0 of both planes to their places.
 BlockRead readBand(VideoReader& reader);

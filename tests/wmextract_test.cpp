@@ -327,7 +327,14 @@ TEST(Wmextract, AVideoPast4GiBIsReadWhereItsFramesAre)
     encodeRecord(payload, band);
     const uint64_t last = 1399;
     {
+        // Chroma row 0 neutral in every frame, as stamping leaves it.
         std::ofstream out(video, std::ios::binary);
+        const std::string neutral(960, '\x80');
+        for (uint64_t f = 0; f <= last; ++f)
+            for (uint64_t plane : {1920ull * 1080, 1920ull * 1080 * 5 / 4}) {
+                out.seekp(static_cast<std::streamoff>(f * kFrame + plane));
+                out.write(neutral.data(), 960);
+            }
         out.seekp(static_cast<std::streamoff>(last * kFrame));
         out.write(reinterpret_cast<const char*>(band.data()), 3840);
     }
@@ -426,10 +433,11 @@ TEST(Wmextract, UnfriendlyStartsAndLimits)
     feed.close();
     r = reader.finish();
     EXPECT_EQ(r.status, 3) << r.err;
-    EXPECT_EQ(r.err, "frame 0: 238 bit errors (margin 0.08)\n"
+    EXPECT_EQ(r.err, "frame 0: no band\n"
                      "wmextract: 1 record of \"" +
                          s.wm +
                          "\" was not used\n"
+                         "wmextract: no watermark band found in \"-\"\n"
                          "checked 1 frame, 1 differ, 238 bit errors, smallest margin 0.08\n");
 
     // The payloads fit the stream's buffer, so only the close can fail.
@@ -460,10 +468,15 @@ TEST(Wmextract, ProgressOnATerminalAndAPayloadWriteErrorAtOnce)
                      "0-20: 21 matched, 0 missing, 0 repeated, 0 out of order\r\n");
 
     // An endless video: only stopping at the first failed write ends it.
+    // Its frames, black with no colour, are no band.
     r = runTool(kExtract, {"/dev/zero", "/dev/full"});
     EXPECT_EQ(r.status, 5);
-    EXPECT_EQ(r.err,
-              "wmextract: error writing payload file \"/dev/full\": No space left on device\n");
+    std::string expected;
+    for (size_t frame = 0; expected.size() + 80 < r.err.size(); ++frame)
+        expected += "frame " + std::to_string(frame) + ": no band\n";
+    EXPECT_EQ(r.err, expected +
+                         "wmextract: error writing payload file \"/dev/full\": No space left on "
+                         "device\n");
 #endif
 }
 
@@ -530,4 +543,37 @@ TEST(Wmextract, IdentifiesFramesByContentAndReportsEach)
     EXPECT_EQ(r.out, console("frame,record,bit_errors,margin,next_bits,step,ambiguous\n"
                              "0,,,36.50,,,\n1,,,36.50,,,\n2,,,36.50,,,\n3,,,36.50,,,\n"
                              "4,,,36.50,,,\n"));
+}
+
+// A video read the wrong way, or one never stamped, is said to carry no
+// band rather than read as payloads.
+TEST(Wmextract, FramesWithoutABandAreNamed)
+{
+    TempDir dir;
+    const Stamped s = stampClip(dir, 1, 60);
+    // The band file of 810 frames, read as one whole frame: its chroma rows
+    // are band data, not neutral.
+    const Bytes stamped = readFile(s.video);
+    Bytes bands;
+    for (int i = 0; i < 810; ++i)
+        bands.insert(bands.end(), stamped.begin(), stamped.begin() + 3840);
+    writeFile(dir.path("bands.gray"), bands);
+    RunResult r = runTool(kExtract, {dir.path("bands.gray"), dir.path("p.bin")});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err,
+              console("frame 0: no band\nwmextract: no watermark band found in \"" +
+                      dir.path("bands.gray") + "\"\nextracted 1 payload, smallest margin 36.50\n"));
+    // A whole frame read as bands: only its first band is one.
+    r = runTool(kExtract, {"--band", s.video, dir.path("q.bin")});
+    EXPECT_EQ(r.status, 0);
+    std::string expected;
+    for (int band = 1; band < 810; ++band)
+        expected += "frame " + std::to_string(band) + ": no band\n";
+    EXPECT_EQ(r.err, console(expected + "extracted 810 payloads, smallest margin 0.00\n"));
+    // The source before stamping.
+    r = runTool(kExtract, {"--verify", s.wm, s.src});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(
+        r.err.substr(0, r.err.find("checked")),
+        console("frame 0: no band\nwmextract: no watermark band found in \"" + s.src + "\"\n"));
 }
