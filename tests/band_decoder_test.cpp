@@ -190,3 +190,33 @@ TEST(BandDecoder, BothRowsCountAndALevelOfOneRunPlacesItsThreshold)
     EXPECT_EQ(decode(dark, dark, got), 29.5);
     EXPECT_EQ(got, one);
 }
+
+TEST(BandDecoder, ABandIsToldFromPicturesThatAreNotFlat)
+{
+    std::mt19937 rng(21);
+    const Row row = encode(randomPayload(rng));
+    Row picture{};
+    EXPECT_TRUE(looksLikeBand(row.data(), row.data(), payloadSize));
+    // Blurred as an encoder would, edges moved by nothing.
+    Row soft = row;
+    for (size_t i = 1; i + 1 < row.size(); ++i)
+        soft[i] = static_cast<uint8_t>((row[i - 1] + 2 * row[i] + row[i + 1]) / 4);
+    EXPECT_TRUE(looksLikeBand(soft.data(), soft.data(), payloadSize));
+    // The same band moved by half a run is a picture of stripes.
+    std::rotate_copy(row.begin(), row.begin() + 4, row.end(), picture.begin());
+    EXPECT_FALSE(looksLikeBand(picture.data(), picture.data(), payloadSize));
+    for (uint8_t& s : picture)
+        s = static_cast<uint8_t>(100 + rng() % 40); // noise
+    EXPECT_FALSE(looksLikeBand(picture.data(), picture.data(), payloadSize));
+    for (size_t i = 0; i < picture.size(); ++i)
+        picture[i] = static_cast<uint8_t>(16 + i * 200 / picture.size()); // a slope
+    EXPECT_FALSE(looksLikeBand(picture.data(), picture.data(), payloadSize));
+    // A flat bar is a payload of one symbol: the limit of the test.
+    std::fill(picture.begin(), picture.end(), uint8_t{16});
+    EXPECT_TRUE(looksLikeBand(picture.data(), picture.data(), payloadSize));
+
+    std::vector<uint8_t> u(960, 140), v(960, 100);
+    EXPECT_TRUE(chromaRowsNeutral(u.data(), v.data(), u.size()));
+    std::fill(v.begin(), v.end(), uint8_t{16});
+    EXPECT_FALSE(chromaRowsNeutral(u.data(), v.data(), u.size()));
+}
