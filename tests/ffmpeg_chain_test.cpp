@@ -105,9 +105,12 @@ TEST_F(FfmpegChain, PayloadsSurviveX264ThroughNamedPipes)
     ASSERT_EQ(mkfifo(src.c_str(), 0600), 0);
     ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
     const RunResult chain =
-        shell(kSource + shellQuote(src) + " & " + encodeCommand(out, dir.path("stamped.mp4")) +
-              " & " + shellQuote(kStamp) + " " + shellQuote(src) + " " +
-              shellQuote(dir.path("wm.bin")) + " " + shellQuote(out) + "; st=$?; wait; exit $st");
+        // A wmstamp that fails stops the ffmpeg processes, which would
+        // otherwise wait on their pipes for ever.
+        shell(kSource + shellQuote(src) + " & p1=$!; " +
+              encodeCommand(out, dir.path("stamped.mp4")) + " & p2=$!; " + shellQuote(kStamp) +
+              " " + shellQuote(src) + " " + shellQuote(dir.path("wm.bin")) + " " + shellQuote(out) +
+              "; st=$?; [ $st -eq 0 ] || kill $p1 $p2 2>/dev/null; wait; exit $st");
     ASSERT_EQ(chain.status, 0) << chain.out << chain.err;
     EXPECT_NE(chain.out.find("wrote " + std::to_string(kFrames) + " frames\n"), std::string::npos);
     expectClean(decodeAndVerify(dir.path("stamped.mp4"), dir.path("wm.bin")));
@@ -216,4 +219,56 @@ TEST_F(FfmpegChain, TimingFiltersAreFollowedByContent)
         }
         EXPECT_EQ(records, c.records) << c.filter;
     }
+}
+
+// The recipes between ffmpeg processes, run as the recipes page prints
+// them: the pipeline keeps the frame rate and the audio; the named-pipe one,
+// typed at a terminal with job control, finishes, and ends on its own with a
+// failure when its input is missing.
+TEST_F(FfmpegChain, PipeRecipesRunAsPrinted)
+{
+#ifndef _WIN32
+    if (shell("command -v script >/dev/null").status != 0)
+        GTEST_SKIP() << "script (util-linux) is not installed";
+    const std::string pipeline = documentedLines("rate=$(ffprobe", "set -o pipefail");
+    const std::string named = documentedLines("mkfifo src.yuv out.yuv", "failed=0;");
+    ASSERT_NE(pipeline, "");
+    ASSERT_NE(named, "");
+    const std::string cd = "cd " + shellQuote(dir.dir()) +
+                           " && PATH=" + shellQuote(kStamp.substr(0, kStamp.rfind('/'))) +
+                           ":$PATH && ";
+    ASSERT_EQ(shell(cd +
+                    "ffmpeg -nostdin -loglevel error -f lavfi -i "
+                    "testsrc2=size=1920x1080:rate=30000/1001 -f lavfi -i sine -frames:v " +
+                    std::to_string(kFrames) +
+                    " -c:v libx264 -preset ultrafast -c:a aac -shortest input.mp4 && "
+                    "cp wm.bin watermark.bin")
+                  .status,
+              0);
+    RunResult r = runTool("/bin/bash", {"-c", cd + pipeline});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(shell(cd + "ffprobe -v error -show_entries stream=codec_type,r_frame_rate -of "
+                         "csv=p=0 stamped.mp4")
+                  .out,
+              "video,30000/1001\naudio,0/0\n");
+    expectClean(decodeAndVerify(dir.path("stamped.mp4"), dir.path("wm.bin")));
+
+    // Job control on a pseudo-terminal: a background job that read the
+    // terminal would be stopped, and the test would time out.
+    writeFile(dir.path("named.sh"), Bytes(named.begin(), named.end()));
+    const std::string failing = "sed s/input.mp4/missing.mp4/ named.sh > failing.sh && ";
+    for (const char* script : {"named.sh", "failing.sh"}) {
+        shell(cd + "rm -f src.yuv out.yuv stamped.mp4");
+        r = shell(cd + failing + "timeout 120 script -qec 'bash -c \"set -m; . ./" + script +
+                  "; echo status \\$?\"' /dev/null");
+        EXPECT_EQ(r.status, 0) << script << r.out;
+        const bool works = std::string(script) == "named.sh";
+        // The terminal ends each line with CR LF; the shell's status comes last.
+        const std::string last = works ? "\nstatus 0\r\n" : "\nstatus 1\r\n";
+        EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), last.size())), last)
+            << script << r.out;
+        if (works)
+            expectClean(decodeAndVerify(dir.path("stamped.mp4"), dir.path("wm.bin")));
+    }
+#endif
 }

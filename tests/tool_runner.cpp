@@ -188,3 +188,27 @@ std::string documentedCommand(const std::string& start)
 #endif
     return "";
 }
+
+std::string documentedLines(const std::string& first, const std::string& last)
+{
+#ifdef WM_SOURCE_DIR
+    for (const char* page : {"/README.md", "/doc/recipes.md"}) {
+        std::ifstream text(std::string(WM_SOURCE_DIR) + page);
+        std::string line, lines;
+        bool inside = false;
+        while (std::getline(text, line)) {
+            const std::string command = line.rfind("    ", 0) == 0 ? line.substr(4) : "";
+            inside = inside || command.rfind(first, 0) == 0;
+            if (!inside)
+                continue;
+            lines += command + "\n";
+            if (command.rfind(last, 0) == 0)
+                return lines;
+        }
+    }
+#else
+    (void)first;
+    (void)last;
+#endif
+    return "";
+}

@@ -128,6 +128,11 @@ std::string checkStampedVideo(const Bytes& src, const Bytes& wmData, const Bytes
 // indent; "" when none. Tests run recipes as users copy them.
 std::string documentedCommand(const std::string& start);
 
+// The indented lines of the README or the recipes page from the one that
+// starts with `first` to the one that starts with `last`, without their
+// indent, one a line; "" when there are none.
+std::string documentedLines(const std::string& first, const std::string& last);
+
 // POSIX-only checks are reported as skipped on Windows, never left out.
 #ifdef _WIN32
 #define SKIP_ON_WINDOWS(why) GTEST_SKIP() << "POSIX only: " << why

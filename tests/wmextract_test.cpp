@@ -420,7 +420,12 @@ TEST(Wmextract, UnfriendlyStartsAndLimits)
     nonBlocking.input = feed.path();
     nonBlocking.nonBlockingInput = true;
     ToolProcess reader(kExtract, {"--by-position", "--verify", s.wm, "-"}, nonBlocking);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The reader enlarges its input pipe just before its first read, so once
+    // the pipe has grown, that read finds it empty.
+    const long before = feed.bufferSize();
+    for (int i = 0; i < 1000 && feed.bufferSize() == before; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_GT(feed.bufferSize(), before) << "the reader never set up its input";
     // Fed a piece at a time, so that a reader that gave up fails the test
     // instead of leaving it blocked on a full pipe.
     const Bytes frame = makeVideo(1, 0, 43);
