@@ -12,18 +12,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 raw=(-f rawvideo -pix_fmt yuv420p -s 1920x1080 -r 25)
 band=(-vf crop=1920:2:0:0,extractplanes=y -f rawvideo)
-declare -A sources=(
-  [A]="testsrc2=size=1920x1080:rate=25,noise=alls=12:allf=t"
-  [B]="mandelbrot=size=1920x1080:rate=25"
-  [C]="gradients=size=1920x1080:rate=25:speed=0.02"
-  [D]="life=size=1920x1080:rate=25:mold=10:ratio=0.4:death_color=#603020:life_color=#e0e0a0"
-  [E]="smptehdbars=size=1920x1080:rate=25"
-  [F]="testsrc=size=1920x1080:rate=25"
-  [G]="rgbtestsrc=size=1920x1080:rate=25"
-  [H]="cellauto=size=1920x1080:rate=25:rule=110"
-  [I]="testsrc2=size=1920x1080:rate=25,crop=1920:940:0:0,pad=1920:1080:0:140:black"
-  [J]="sierpinski=size=1920x1080:rate=25"
-)
+source "$(dirname "$0")/sources.sh"
 encoders=(
   "x265 CRF 35|-c:v libx265 -preset fast -crf 35 -x265-params log-level=error"
   "SVT-AV1 CRF 50|-c:v libsvtav1 -preset 10 -crf 50"

@@ -13,12 +13,7 @@ cmake --build "$build" --target decoder_compare wmstamp >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-declare -A sources=(
-  [A]="testsrc2=size=1920x1080:rate=25,noise=alls=12:allf=t"
-  [B]="mandelbrot=size=1920x1080:rate=25"
-  [C]="gradients=size=1920x1080:rate=25:speed=0.02"
-  [D]="life=size=1920x1080:rate=25:mold=10:ratio=0.4:death_color=#603020:life_color=#e0e0a0"
-)
+source "$(dirname "$0")/sources.sh"
 chains=(
   "libx264 CRF 23|-c:v libx264 -preset medium -crf 23|"
   "libx264 CRF 35|-c:v libx264 -preset medium -crf 35|"

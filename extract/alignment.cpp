@@ -94,6 +94,7 @@ void FrameAligner::consider(const uint8_t* payload, int64_t record, Candidate& b
                             Candidate& next) const
 {
     const uint8_t* content = store_.records[static_cast<size_t>(record)].data();
+    ++comparisons_;
     const int bits = bitDistance(payload, content);
     if (best.record >= 0 &&
         sameContent(store_.records[static_cast<size_t>(best.record)].data(), content))
@@ -199,6 +200,7 @@ FrameMatch FrameAligner::classify(int64_t record)
             ++totals_.repeated;
     } else if (record < totals_.lastRecord) {
         m.step = Step::outOfOrder;
+        totals_.firstRecord = std::min(totals_.firstRecord, record);
         ++totals_.outOfOrder;
         ++totals_.matched;
         // It fills a place counted as missing when the frames jumped past.

@@ -47,7 +47,7 @@ struct FrameMatch {
 };
 
 struct AlignmentTotals {
-    int64_t firstRecord = -1; // of the first identified frame
+    int64_t firstRecord = -1; // the lowest record matched
     int64_t lastRecord = -1;  // the highest record matched
     int64_t matched = 0;      // frames that matched a record not shown before
     int64_t missing = 0;      // records between first and last no frame showed
@@ -75,6 +75,11 @@ class FrameAligner {
     explicit FrameAligner(RecordStore& store);
     FrameMatch match(const uint8_t payload[payloadSize]);
     const AlignmentTotals& totals() const { return totals_; }
+    // Records compared with payloads so far: at most
+    // (searchBehind + searchAhead + 4) a frame, plus every record once a full
+    // search, of which there are at most fullSearchesAtStart plus one per
+    // framesPerFullSearch frames.
+    int64_t comparisons() const { return comparisons_; }
 
   private:
     struct Candidate {
@@ -97,5 +102,6 @@ class FrameAligner {
     int64_t lastFrame_ = -1;
     int64_t unidentifiedSince_ = 0;
     int64_t fullSearches_ = 0;
+    mutable int64_t comparisons_ = 0;
     AlignmentTotals totals_;
 };

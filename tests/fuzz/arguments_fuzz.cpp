@@ -1,0 +1,40 @@
+// Argument parsing of wmextract and wmpack on any argument vector: a parsed
+// command whose names are there, or a usage error; never a crash.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "../../extract/arguments.h"
+#include "../../pack/arguments.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    // Arguments separated by NUL bytes, after the program's name.
+    std::vector<std::string> words{"program"};
+    std::string word;
+    for (size_t i = 0; i < size && words.size() < 16; ++i) {
+        if (data[i] == 0) {
+            words.push_back(word);
+            word.clear();
+        } else {
+            word += static_cast<char>(data[i]);
+        }
+    }
+    words.push_back(word);
+    std::vector<const char*> argv;
+    for (const std::string& w : words)
+        argv.push_back(w.c_str());
+    const int argc = static_cast<int>(argv.size());
+    ExtractArgs e;
+    if (parseExtractArgs(argc, argv.data(), e) && e.form != ExtractForm::help &&
+        e.form != ExtractForm::version &&
+        (e.video == nullptr || (e.form == ExtractForm::verify) != (e.data != nullptr) ||
+         (e.form == ExtractForm::extract && e.payloads == nullptr) ||
+         (e.fecDataBytes != 0 && (e.fecDataBytes < 20 || e.fecDataBytes > 58))))
+        std::abort();
+    PackArgs p;
+    if (parsePackArgs(argc, argv.data(), p) && p.form == PackForm::pack &&
+        (p.data == nullptr || p.packed == nullptr || p.dataBytes < 20 || p.dataBytes > 58))
+        std::abort();
+    return 0;
+}

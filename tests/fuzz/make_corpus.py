@@ -1,0 +1,76 @@
+#!/usr/bin/env python3
+"""Seed corpora for the fuzz targets, made from real inputs: stamped bands
+(clean, noisy, and through x265 CRF 35 where ffmpeg has it), records and
+frames with drops and damage, packed records with wrong bytes, and the
+command lines of the manual pages.
+
+usage: tests/fuzz/make_corpus.py OUT_DIR BUILD_DIR   (BUILD_DIR holds wmstamp and wmpack)
+"""
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+
+LEVELS = (16, 89, 162, 235)
+FRAME = 3110400
+
+
+def band(payload):
+    row = b"".join(bytes([LEVELS[(b >> s) & 3]]) * 8 for b in payload for s in (6, 4, 2, 0))
+    return row + row
+
+
+def main():
+    out, build = sys.argv[1], sys.argv[2]
+    rng = random.Random(1)
+    seeds = {name: [] for name in ("band_decoder", "alignment", "reed_solomon", "arguments")}
+    for _ in range(8):
+        rows = band(rng.randbytes(60))
+        seeds["band_decoder"].append(rows)
+        seeds["band_decoder"].append(bytes(max(0, min(255, s + rng.randint(-30, 30))) for s in rows))
+    if shutil.which("ffmpeg"):
+        with tempfile.TemporaryDirectory() as work:
+            raw = "-f rawvideo -pix_fmt yuv420p -s 1920x1080 -r 25"
+            with open(f"{work}/wm.bin", "wb") as f:
+                f.write(rng.randbytes(300))
+            subprocess.run(f"ffmpeg -nostdin -loglevel error -f lavfi -i testsrc2=size=1920x1080 "
+                           f"-frames:v 5 {raw} {work}/src.yuv && {build}/wmstamp {work}/src.yuv "
+                           f"{work}/wm.bin {work}/st.yuv >/dev/null && ffmpeg -nostdin "
+                           f"-loglevel error {raw} -i {work}/st.yuv -c:v libx265 -crf 35 "
+                           f"-x265-params log-level=error -f matroska - | ffmpeg -nostdin "
+                           f"-loglevel error -i - -vf crop=1920:2:0:0,extractplanes=y -f rawvideo "
+                           f"{work}/bands", shell=True, check=False)
+            if os.path.exists(f"{work}/bands"):
+                data = open(f"{work}/bands", "rb").read()
+                seeds["band_decoder"] += [data[i:i + 3840] for i in range(0, len(data), 3840)]
+    # Records, then frames: in step, with a drop, a repeat and damage.
+    for alphabet in (0, 1, 3):
+        records = [rng.randbytes(8) for _ in range(10)]
+        frames = records[:3] + records[4:6] + [records[5]] + [bytes(b ^ 1 for b in records[7])]
+        seeds["alignment"].append(bytes([10, alphabet]) + b"".join(records + frames))
+    # Packed records with wrong bytes and erasures.
+    with tempfile.TemporaryDirectory() as work:
+        for k in (20, 32, 40, 58):
+            with open(f"{work}/data", "wb") as f:
+                f.write(rng.randbytes(k))
+            subprocess.run([f"{build}/wmpack", "--force", "--data-bytes", str(k), f"{work}/data",
+                            f"{work}/packed"], check=True, stderr=subprocess.DEVNULL)
+            word = bytearray(open(f"{work}/packed", "rb").read())
+            for wrong in range((60 - k) // 2 + 2):
+                word[rng.randrange(60)] ^= rng.randrange(1, 256)
+                seeds["reed_solomon"].append(bytes([k - 20]) + bytes(word) + bytes([3, 7]))
+    for line in ("--verify wm.bin stamped.yuv", "--band --fec 40 --verify ids.bin -",
+                 "--report r.csv --by-position --verify wm.bin v.yuv", "stamped.yuv p.bin",
+                 "--data-bytes 32 --force data.bin packed.bin", "--help", "--fec 58 - -"):
+        seeds["arguments"].append(line.replace(" ", "\0").encode())
+    for name, items in seeds.items():
+        os.makedirs(f"{out}/{name}", exist_ok=True)
+        for i, item in enumerate(items):
+            with open(f"{out}/{name}/seed{i:03d}", "wb") as f:
+                f.write(item)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
