@@ -517,16 +517,17 @@ TEST(Wmextract, IdentifiesFramesByContentAndReportsEach)
                              "checked 8 frames, 1 differ, 0 bit errors, smallest margin 36.50; "
                              "records 0-7: 6 matched, 1 missing, 1 repeated, 1 out of order\n"));
     const Bytes csv = readFile(dir.path("r.csv"));
+    // A data file for programs: line feeds alone, on every platform.
     EXPECT_EQ(std::string(csv.begin(), csv.end()),
-              console("frame,record,bit_errors,margin,next_bits,step,ambiguous\n"
-                      "0,0,0,36.50,256,in step,0\n"
-                      "1,2,0,36.50,218,after missing,0\n"
-                      "2,2,0,36.50,218,repeat,0\n"
-                      "3,4,0,36.50,233,after missing,0\n"
-                      "4,3,0,36.50,218,out of order,0\n"
-                      "5,5,0,36.50,222,in step,0\n"
-                      "6,,,36.50,234,unidentified,0\n"
-                      "7,7,0,36.50,235,in step,0\n"));
+              std::string("frame,record,bit_errors,margin,next_bits,step,ambiguous\n"
+                          "0,0,0,36.50,256,in step,0\n"
+                          "1,2,0,36.50,218,after missing,0\n"
+                          "2,2,0,36.50,218,repeat,0\n"
+                          "3,4,0,36.50,233,after missing,0\n"
+                          "4,3,0,36.50,218,out of order,0\n"
+                          "5,5,0,36.50,222,in step,0\n"
+                          "6,,,36.50,234,unidentified,0\n"
+                          "7,7,0,36.50,235,in step,0\n"));
     // The report is a file of the run's own: never over data unless forced.
     r = runTool(kExtract, {"--report", dir.path("wm.bin"), "--verify", dir.path("wm.bin"),
                            dir.path("v.yuv")});
@@ -545,9 +546,9 @@ TEST(Wmextract, IdentifiesFramesByContentAndReportsEach)
     EXPECT_EQ(r.status, 0) << r.err;
     r = runTool(kExtract, {"--report", "-", dir.path("v.yuv"), dir.path("p.bin")});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, console("frame,record,bit_errors,margin,next_bits,step,ambiguous\n"
-                             "0,,,36.50,,,\n1,,,36.50,,,\n2,,,36.50,,,\n3,,,36.50,,,\n"
-                             "4,,,36.50,,,\n"));
+    EXPECT_EQ(r.out, std::string("frame,record,bit_errors,margin,next_bits,step,ambiguous\n"
+                                 "0,,,36.50,,,\n1,,,36.50,,,\n2,,,36.50,,,\n3,,,36.50,,,\n"
+                                 "4,,,36.50,,,\n"));
 }
 
 // A video read the wrong way, or one never stamped, is said to carry no
