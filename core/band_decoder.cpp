@@ -3,7 +3,6 @@
 #include <cassert>
 #include <cmath>
 #include <cstdlib>
-#include <vector>
 
 #include "watermark.h"
 
@@ -32,29 +31,33 @@ unsigned slice(double sum, const Thresholds& thresholds)
     return symbol;
 }
 
-} // namespace
-
-double decodeBandRows(const uint8_t* row0, const uint8_t* row1, size_t payloadBytes,
-                      uint8_t* payload)
+// Every run as the sum of its inner samples in both rows; levels and
+// thresholds are held on the same scale.
+using RunSums = std::array<int, maxRuns>;
+RunSums runSums(const uint8_t* row0, const uint8_t* row1, size_t runs)
 {
-    assert(payloadBytes <= payloadSize);
-    // Every run as the sum of its inner samples in both rows; levels and
-    // thresholds are held on the same scale.
-    const size_t runs = payloadBytes * symbolsPerByte;
-    std::array<int, maxRuns> sums{};
+    RunSums sums{};
     for (size_t r = 0; r < runs; ++r) {
         const size_t start = r * samplesPerSymbol;
         for (size_t s = start + innerBegin; s < start + innerEnd; ++s)
             sums[r] += row0[s] + row1[s];
     }
+    return sums;
+}
+
+Levels nominalLevels()
+{
     Levels level{};
     for (unsigned s = 0; s < 4; ++s)
         level[s] = samplesPerMean * symbolLevel(static_cast<uint8_t>(s));
-    Thresholds thresholds = midpoints(level);
+    return level;
+}
 
-    // Compression and range conversions move whole levels, not only single
-    // runs: each level is placed where the runs first read as it lie, and
-    // the runs are read again against the midpoints of those places.
+// Where the runs read as each level at `thresholds` lie: the mean of their
+// sums, or the nominal level for a level no run reads as. Each class mean
+// lies inside its own class's interval, so the levels keep their order.
+Levels classMeans(const RunSums& sums, size_t runs, const Thresholds& thresholds)
+{
     Levels total{};
     std::array<int, 4> count{};
     for (size_t r = 0; r < runs; ++r) {
@@ -62,13 +65,25 @@ double decodeBandRows(const uint8_t* row0, const uint8_t* row1, size_t payloadBy
         total[s] += sums[r];
         ++count[s];
     }
-    // Each class mean lies inside its own class's interval, so the adapted
-    // levels keep their order and need no check.
-    Levels adapted = level;
+    Levels means = nominalLevels();
     for (unsigned s = 0; s < 4; ++s)
         if (count[s] > 0)
-            adapted[s] = total[s] / count[s];
-    thresholds = midpoints(adapted);
+            means[s] = total[s] / count[s];
+    return means;
+}
+
+} // namespace
+
+double decodeBandRows(const uint8_t* row0, const uint8_t* row1, size_t payloadBytes,
+                      uint8_t* payload)
+{
+    assert(payloadBytes <= payloadSize);
+    const size_t runs = payloadBytes * symbolsPerByte;
+    const RunSums sums = runSums(row0, row1, runs);
+    // Compression and range conversions move whole levels, not only single
+    // runs: each level is placed where the runs first read as it lie, and
+    // the runs are read again against the midpoints of those places.
+    const Thresholds thresholds = midpoints(classMeans(sums, runs, midpoints(nominalLevels())));
 
     double smallest = maxMargin * samplesPerMean;
     for (size_t i = 0; i < payloadBytes; ++i) {
@@ -94,8 +109,10 @@ bool looksLikeBand(const uint8_t* row0, const uint8_t* row1, size_t payloadBytes
     for (const uint8_t* row : {row0, row1}) {
         for (size_t k = 1; k < runs; ++k)
             boundary += std::abs(row[k * samplesPerSymbol] - row[k * samplesPerSymbol - 1]);
-        for (size_t k = 0; k < runs; ++k)
-            middle += std::abs(row[k * samplesPerSymbol + 4] - row[k * samplesPerSymbol + 3]);
+        for (size_t k = 0; k < runs; ++k) {
+            const size_t mid = k * samplesPerSymbol + samplesPerSymbol / 2;
+            middle += std::abs(row[mid] - row[mid - 1]);
+        }
     }
     const double perBoundary = static_cast<double>(boundary) / static_cast<double>(2 * (runs - 1));
     const double perMiddle = static_cast<double>(middle) / static_cast<double>(2 * runs);
@@ -103,26 +120,12 @@ bool looksLikeBand(const uint8_t* row0, const uint8_t* row1, size_t payloadBytes
         return perBoundary >= 1.6 * (perMiddle + 1.0);
     // Few changes: a payload of nearly one symbol, whose runs sit on the
     // levels, or a picture too flat to tell from one; a slope is neither.
-    std::vector<double> means(runs);
-    std::array<double, 4> sum{}, count{};
-    const double thresholds[3] = {52.5, 125.5, 198.5};
-    auto slot = [&](double m) {
-        return (m > thresholds[0]) + (m > thresholds[1]) + (m > thresholds[2]);
-    };
-    for (size_t k = 0; k < runs; ++k) {
-        int total = 0;
-        for (int i = innerBegin; i < innerEnd; ++i)
-            total += row0[k * samplesPerSymbol + static_cast<size_t>(i)] +
-                     row1[k * samplesPerSymbol + static_cast<size_t>(i)];
-        means[k] = total / (2.0 * (innerEnd - innerBegin));
-        sum[static_cast<size_t>(slot(means[k]))] += means[k];
-        count[static_cast<size_t>(slot(means[k]))] += 1;
-    }
-    for (double m : means) {
-        const auto s = static_cast<size_t>(slot(m));
-        if (std::abs(m - sum[s] / count[s]) > 8.0)
+    const RunSums sums = runSums(row0, row1, runs);
+    const Thresholds first = midpoints(nominalLevels());
+    const Levels means = classMeans(sums, runs, first);
+    for (size_t r = 0; r < runs; ++r)
+        if (std::abs(sums[r] - means[slice(sums[r], first)]) > 8.0 * samplesPerMean)
             return false;
-    }
     return true;
 }
 

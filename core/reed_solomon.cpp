@@ -73,9 +73,10 @@ bool syndromes(const uint8_t word[payloadSize], int parity, Poly& s)
 {
     bool clean = true;
     for (int j = 0; j < parity; ++j) {
+        const uint8_t root = power(j);
         uint8_t sum = 0;
         for (int i = 0; i < wordLength; ++i)
-            sum = static_cast<uint8_t>(mul(sum, power(j)) ^ word[i]);
+            sum = static_cast<uint8_t>(mul(sum, root) ^ word[i]);
         s[static_cast<size_t>(j)] = sum;
         clean = clean && sum == 0;
     }

@@ -53,6 +53,7 @@ void FrameAligner::indexUpTo(size_t count)
         indexed_ = 0;
     }
     sameNext_.resize(count, -1);
+    repeats_.resize(count, false);
     shown_.resize(count, false);
     const size_t mask = slots_.size() - 1;
     for (; indexed_ < count; ++indexed_) {
@@ -63,6 +64,10 @@ void FrameAligner::indexUpTo(size_t count)
             slot = (slot + 1) & mask;
         // Newest first: a chain of equal records runs from the latest back.
         sameNext_[indexed_] = slots_[slot] - 1;
+        if (slots_[slot] != 0) {
+            repeats_[indexed_] = true;
+            repeats_[static_cast<size_t>(slots_[slot] - 1)] = true;
+        }
         slots_[slot] = static_cast<int32_t>(indexed_ + 1);
     }
 }
@@ -163,10 +168,7 @@ FrameMatch FrameAligner::match(const uint8_t payload[payloadSize])
     result.record = best.record;
     result.bitErrors = best.bits;
     result.nextBits = std::min(next.bits, noDistance - 1);
-    // The latest record of this content heads its chain: any other is older.
-    const int64_t latest =
-        findExact(store_.records[static_cast<size_t>(best.record)].data(), count);
-    result.ambiguous = sameNext_[static_cast<size_t>(latest)] >= 0;
+    result.ambiguous = repeats_[static_cast<size_t>(best.record)];
     if (best.bits * identifyDenominator >= next.bits * identifyNumerator) {
         ++unidentifiedSince_;
         return result;

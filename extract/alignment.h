@@ -95,6 +95,7 @@ class FrameAligner {
     RecordStore& store_;
     std::vector<int32_t> slots_;    // open addressing by content: record + 1, 0 empty
     std::vector<int32_t> sameNext_; // the next record of the same content, or -1
+    std::vector<bool> repeats_;     // the record's content stands elsewhere too
     std::vector<bool> shown_;
     size_t indexed_ = 0;
     int64_t frames_ = 0;

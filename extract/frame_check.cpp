@@ -6,11 +6,6 @@
 
 #include "reed_solomon.h"
 
-const char* plural(int64_t count, const char* one, const char* many)
-{
-    return count == 1 ? one : many;
-}
-
 int reportReason(int status, const char* what, const char* name, const char* reason)
 {
     printNow(stderr, "wmextract: %s \"%s\": %s\n", what, name, reason);
@@ -116,6 +111,22 @@ bool writeReportLine(const FrameCheck& check, int64_t frame, const FrameMatch* m
     return written > 0;
 }
 
+// Whether the frame in frameBuf looks stamped: its band rows, and, in a
+// whole frame, chroma row 0.
+bool looksStamped(const FrameCheck& check)
+{
+    return looksLikeBand(frameBuf, frameBuf + frameWidth, payloadSize) &&
+           (check.args->bandOnly ||
+            chromaRowsNeutral(frameBuf + uPlaneOffset, frameBuf + vPlaneOffset,
+                              static_cast<size_t>(chromaRowLength)));
+}
+
+void sayNoBand(Tally& tally, int64_t frame)
+{
+    ++tally.noBand;
+    printNow(stderr, "frame %" PRId64 ": no band\n", frame);
+}
+
 } // namespace
 
 bool startReport(const FrameCheck& check)
@@ -133,10 +144,6 @@ int checkFrame(FrameCheck& check)
     const double margin =
         decodeBandRows(frameBuf, frameBuf + frameWidth, payloadSize, payload.data());
     tally.smallestMargin = std::min(tally.smallestMargin, margin);
-    const bool band =
-        looksLikeBand(frameBuf, frameBuf + frameWidth, payloadSize) &&
-        (check.args->bandOnly || chromaRowsNeutral(frameBuf + uPlaneOffset, frameBuf + vPlaneOffset,
-                                                   static_cast<size_t>(chromaRowLength)));
 
     // Which record the frame carries comes first, and what is said of it.
     FrameMatch match;
@@ -168,10 +175,9 @@ int checkFrame(FrameCheck& check)
     const bool correctable = dataBytes == 0 || correctPayload(payload.data(), dataBytes, tally);
     const size_t recordSize = dataBytes == 0 ? payloadSize : static_cast<size_t>(dataBytes);
     if (check.data == nullptr) {
-        if (!band) {
-            ++tally.noBand;
-            printNow(stderr, "frame %" PRId64 ": no band\n", frame);
-        }
+        const bool band = looksStamped(check);
+        if (!band)
+            sayNoBand(tally, frame);
         if (!writeBlock(check.payloads.pFile, payload.data(), recordSize))
             return reportFailure(5, "error writing payload file", check.payloads.name, errno);
         if (!writeReportLine(check, frame, nullptr, 0, margin, band))
@@ -189,11 +195,10 @@ int checkFrame(FrameCheck& check)
         ++tally.differing;
     tally.bitErrors += bits;
     // A frame its record vouches for is stamped, whatever it looks like.
-    const bool noBand = !band && (!identified || bits > 0);
-    if (noBand) {
-        ++tally.noBand;
-        printNow(stderr, "frame %" PRId64 ": no band\n", frame);
-    } else if (!identified)
+    const bool noBand = (!identified || bits > 0) && !looksStamped(check);
+    if (noBand)
+        sayNoBand(tally, frame);
+    else if (!identified)
         printNow(stderr,
                  "frame %" PRId64 ": unidentified (nearest record %" PRId64
                  " at %d bits, next %d)\n",

@@ -45,8 +45,5 @@ int checkFrame(FrameCheck& check);
 // The summary line at the end of the pass, and the exit status it implies.
 int finishCheck(const FrameCheck& check);
 
-// "1 frame", "2 frames".
-const char* plural(int64_t count, const char* one, const char* many);
-
 int reportReason(int status, const char* what, const char* name, const char* reason);
 int reportFailure(int status, const char* what, const char* name, int err);

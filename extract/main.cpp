@@ -172,10 +172,9 @@ int main(int argc, char** argv)
     // A report goes to standard output only where the payloads do not.
     Stream payloadOwner, reportOwner;
     const bool opened =
-        (!extract ||
-         openOutput(args.payloads, "cannot open payload file", args,
-                    {{video.stream.pFile, "it is the video itself"}, {data.data.pFile, ""}},
-                    check.payloads, payloadOwner)) &&
+        (!extract || openOutput(args.payloads, "cannot open payload file", args,
+                                {{video.stream.pFile, "it is the video itself"}}, check.payloads,
+                                payloadOwner)) &&
         (args.report == nullptr || openOutput(args.report, "cannot open report file", args,
                                               {{video.stream.pFile, "it is the video itself"},
                                                {data.data.pFile, "it is the watermark data file"},

@@ -33,7 +33,7 @@ void printRanOut(FILE* pConsole, const char* program, const PayloadReader& reade
                  reader.data.name, n);
     else
         printNow(pConsole, "%s: watermark data file \"%s\" ran out after %" PRId64 " whole %s\n",
-                 program, reader.data.name, n, n == 1 ? "record" : "records");
+                 program, reader.data.name, n, plural(n, "record", "records"));
 }
 
 bool countUnusedRecords(const PayloadReader& reader, int64_t& records)

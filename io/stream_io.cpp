@@ -29,10 +29,15 @@ void printNow(FILE* pStream, const char* format, ...)
     std::fflush(pStream);
 }
 
+const char* plural(int64_t count, const char* one, const char* many)
+{
+    return count == 1 ? one : many;
+}
+
 void reportIgnoredBytes(const char* program, uint64_t bytes)
 {
     printNow(stderr, "%s: ignored an incomplete last frame of %" PRIu64 " %s\n", program, bytes,
-             bytes == 1 ? "byte" : "bytes");
+             plural(static_cast<int64_t>(bytes), "byte", "bytes"));
 }
 
 const char* ioReason(int err)

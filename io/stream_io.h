@@ -30,6 +30,9 @@ __attribute__((format(printf, 2, 3)))
 #endif
 void printNow(FILE* pStream, const char* format, ...);
 
+// The word for `count` things: "1 frame", "2 frames".
+const char* plural(int64_t count, const char* one, const char* many);
+
 // Says on standard error that an incomplete last frame of `bytes` bytes
 // was left out.
 void reportIgnoredBytes(const char* program, uint64_t bytes);

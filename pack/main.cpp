@@ -108,6 +108,6 @@ int main(int argc, char** argv)
     if (!closeOutputStream(packed.pFile))
         return report(5, "error writing packed file", args.packed, ioReason(errno));
     printNow(stderr, "packed %" PRId64 " %s of %d bytes\n", records,
-             records == 1 ? "record" : "records", args.dataBytes);
+             plural(records, "record", "records"), args.dataBytes);
     return 0;
 }
