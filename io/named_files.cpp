@@ -39,6 +39,8 @@ FILE* openOutputName(const char* name, std::initializer_list<FILE*> inputs, Stre
         }
     }
     useForData(stdout);
+    // Where the shell left it, found before a byte is written.
+    (void)outputStart(stdout);
     return stdout;
 }
 
@@ -62,21 +64,24 @@ FILE* openFreshOutput(const char* name, bool force, std::initializer_list<HeldFi
 {
     reason = nullptr;
     std::array<FILE*, 3> files{};
-    bool isAnInput = false;
     size_t count = 0;
     for (const HeldFile& input : inputs) {
         if (count < files.size())
             files[count++] = input.pFile;
-        isAnInput = isAnInput || (input.pFile != nullptr && namesOpenFile(name, input.pFile));
-    }
-    if (!force && !isStandardStreamName(name) && !isAnInput && hasContent(name)) {
-        reason = "it already holds data (--force replaces it)";
-        return nullptr;
     }
     FILE* pFile = openOutputName(name, {files[0], files[1], files[2]}, owner);
     if (pFile == nullptr)
         reason = openFailureReason(name, errno, inputs);
+    // The file opened is the one asked, not whatever the name meant a
+    // moment before. Standard output keeps what it holds and is written
+    // after it.
+    else if (!force && pFile != stdout && hasContent(pFile))
+        reason = "it already holds data (--force replaces it)";
     else if (!cutFileTo(pFile, 0))
         reason = ioReason(errno);
-    return reason == nullptr ? pFile : nullptr;
+    if (reason != nullptr) {
+        owner.reset();
+        return nullptr;
+    }
+    return pFile;
 }

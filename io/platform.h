@@ -31,8 +31,10 @@ FILE* openOutputFile(const char* name, std::initializer_list<FILE*> others);
 // Whether `name` designates the file open as `pFile`, by any path.
 bool namesOpenFile(const char* name, FILE* pFile);
 
-// Whether `name` is a regular file with at least one byte in it.
-bool hasContent(const char* name);
+// Whether an open file is a regular file with at least one byte in it.
+// Asked of the file that was opened, never of its name: a file renamed over
+// the name in between is not the one that would be emptied.
+bool hasContent(FILE* pFile);
 
 // Whether two streams are one file (or one pipe). Character devices never
 // count: /dev/null may well be an input and the output at once.
@@ -42,9 +44,21 @@ bool isSameFile(FILE* pOne, FILE* pOther);
 // false for pipes, devices and anything else that cannot seek.
 bool bytesLeftInFile(FILE* pFile, uint64_t& bytes);
 
-// Cuts a regular file to `bytes` bytes; other files are left as they are.
-// False, with errno set, on failure. The stream must hold nothing unwritten.
+// Where an output's own bytes begin. A file the program opened starts at 0;
+// standard output starts where the shell left it, after what it already
+// holds, and in append mode at the file's end. Found by the first call,
+// which is made before anything is written to it.
+uint64_t outputStart(FILE* pFile);
+
+// Cuts a regular file to `bytes` bytes past its start (outputStart), never
+// below it, and leaves its offset there, after what the program kept; other
+// files are left as they are. False, with errno set, on failure. The stream
+// must hold nothing unwritten.
 bool cutFileTo(FILE* pFile, uint64_t bytes);
+
+// Waits until what was written to a regular file is on its disk. False,
+// with errno set, when some of it may not be; true for other files.
+bool syncToDisk(FILE* pFile);
 
 // From here on, SIGINT, SIGTERM (and SIGHUP where there is one) only mark
 // the run as stopped, and a blocked read or write returns early, so that

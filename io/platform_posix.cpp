@@ -185,10 +185,27 @@ bool namesOpenFile(const char* name, FILE* pFile)
     return stat(name, &st) == 0 && isSameFile(st, pFile);
 }
 
-bool hasContent(const char* name)
+bool hasContent(FILE* pFile)
 {
     struct stat st;
-    return stat(name, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+    return fstat(fileno(pFile), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
+uint64_t outputStart(FILE* pFile)
+{
+    if (pFile != stdout)
+        return 0;
+    static int64_t start = -1;
+    if (start < 0) {
+        struct stat st;
+        const int flags = fcntl(STDOUT_FILENO, F_GETFL);
+        const off_t at = ftello(stdout);
+        if (flags >= 0 && (flags & O_APPEND) != 0 && fstat(STDOUT_FILENO, &st) == 0)
+            start = st.st_size;
+        else
+            start = at < 0 ? 0 : at; // a pipe or a terminal has no offset
+    }
+    return static_cast<uint64_t>(start);
 }
 
 bool cutFileTo(FILE* pFile, uint64_t bytes)
@@ -197,10 +214,22 @@ bool cutFileTo(FILE* pFile, uint64_t bytes)
     const int fd = fileno(pFile);
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return true;
+    const auto end = static_cast<off_t>(outputStart(pFile) + bytes);
     // Cutting an empty file on ext4 still arms a flush at close.
-    if (static_cast<uint64_t>(st.st_size) == bytes)
+    if (st.st_size != end && ftruncate(fd, end) != 0)
+        return false;
+    // What follows (a later command writing the same standard output)
+    // comes right after the frames kept, with no gap.
+    return fseeko(pFile, end, SEEK_SET) == 0;
+}
+
+bool syncToDisk(FILE* pFile)
+{
+    struct stat st;
+    const int fd = fileno(pFile);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return true;
-    return ftruncate(fd, static_cast<off_t>(bytes)) == 0;
+    return fdatasync(fd) == 0;
 }
 
 namespace {

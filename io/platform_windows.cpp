@@ -209,12 +209,24 @@ bool namesOpenFile(const char* name, FILE* pFile)
     return same;
 }
 
-bool hasContent(const char* name)
+bool hasContent(FILE* pFile)
 {
-    const wchar_t* wide = wideName(name);
     struct _stat64 st;
-    return wide != nullptr && _wstat64(wide, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG &&
+    return _fstat64(_fileno(pFile), &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG &&
            st.st_size > 0;
+}
+
+uint64_t outputStart(FILE* pFile)
+{
+    if (pFile != stdout)
+        return 0;
+    // The shell's ">>" leaves the handle at the file's end.
+    static __int64 start = -1;
+    if (start < 0) {
+        const __int64 at = _ftelli64(stdout);
+        start = at < 0 ? 0 : at;
+    }
+    return static_cast<uint64_t>(start);
 }
 
 bool cutFileTo(FILE* pFile, uint64_t bytes)
@@ -223,11 +235,24 @@ bool cutFileTo(FILE* pFile, uint64_t bytes)
     const int fd = _fileno(pFile);
     if (_fstat64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG)
         return true;
-    if (static_cast<uint64_t>(st.st_size) == bytes)
+    const auto end = static_cast<__int64>(outputStart(pFile) + bytes);
+    if (st.st_size != end) {
+        const errno_t err = _chsize_s(fd, end);
+        if (err != 0) {
+            errno = err;
+            return false;
+        }
+    }
+    return _fseeki64(pFile, end, SEEK_SET) == 0;
+}
+
+bool syncToDisk(FILE* pFile)
+{
+    struct _stat64 st;
+    const int fd = _fileno(pFile);
+    if (_fstat64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG)
         return true;
-    const errno_t err = _chsize_s(fd, static_cast<__int64>(bytes));
-    errno = err;
-    return err == 0;
+    return _commit(fd) == 0;
 }
 
 namespace {
