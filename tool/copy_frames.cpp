@@ -1,12 +1,15 @@
-// On Linux, a regular file is copied to a regular file with
-// copy_file_range, which on XFS (reflink) and btrfs shares the source's
-// blocks instead of copying them, and only the blocks that hold each
-// frame's stamped spans are written. Elsewhere, and wherever the file
-// system refuses, frames are streamed.
+// On Linux, where the output's file system can share the source's blocks
+// (XFS with reflink, btrfs, and any other that clones ranges), the source is
+// cloned into the output and only the blocks that hold each frame's stamped
+// spans are written. Where it cannot (ext4, tmpfs, across file systems, an
+// output in append mode), an in-kernel copy would move every byte through
+// the page cache and then write the stamped spans a second time: streaming
+// frames costs less, so the first clone's refusal hands over to it.
 #include "frame_run.h"
 
 #if defined(__linux__)
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -30,11 +33,29 @@ bool isRegular(int fd)
     return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Calls after which streaming can carry on as if nothing had been tried.
-bool copyUnsupported(int err)
+// Refusals to clone after which streaming can carry on as if nothing had
+// been tried: no sharing there, other file systems, offsets off the block
+// grid, old kernels.
+bool cloneUnsupported(int err)
 {
     return err == EXDEV || err == EINVAL || err == EBADF || err == ENOSYS || err == EOPNOTSUPP ||
-           err == EPERM || err == ETXTBSY;
+           err == ENOTTY || err == EPERM || err == ETXTBSY || err == EISDIR;
+}
+
+// Shares `bytes` of the source at `inAt` as the output's bytes at `outAt`.
+// False, with errno set, when the file system refuses or fails.
+bool shareBlocks(int inFd, off_t inAt, int outFd, off_t outAt, uint64_t bytes)
+{
+    struct file_clone_range range = {};
+    range.src_fd = inFd;
+    range.src_offset = static_cast<uint64_t>(inAt);
+    range.src_length = bytes;
+    range.dest_offset = static_cast<uint64_t>(outAt);
+    int done = 0;
+    do
+        done = ioctl(outFd, FICLONERANGE, &range);
+    while (done != 0 && errno == EINTR);
+    return done == 0;
 }
 
 // Failures that are the output's rather than the source's.
@@ -96,28 +117,70 @@ bool writeFully(int fd, const uint8_t* buf, size_t bytes, off_t at)
     return true;
 }
 
+// Where the source and the output stand, and how many bytes of whole
+// frames the source holds from there.
+struct CopyPlaces {
+    int inFd;
+    int outFd;
+    off_t sourceStart;
+    off_t outputStart;
+    uint64_t wholeBytes;
+};
+
+// Copies bytes [from, to) of the source into the output with plain reads
+// and writes (frameBuf is the scratch space). Returns 0, or the status.
+int copyBytes(FrameRun& run, const CopyPlaces& at, uint64_t from, uint64_t to)
+{
+    const auto bytes = static_cast<size_t>(to - from);
+    if (!readFully(at.inFd, frameBuf, bytes, at.sourceStart + static_cast<off_t>(from)))
+        return inputError(run, errno);
+    if (!writeFully(at.outFd, frameBuf, bytes, at.outputStart + static_cast<off_t>(from)))
+        return outputError(run, errno);
+    return statusOk;
+}
+
 // Stamps frame `frame` of the output in place: each stamped span, widened
-// to whole blocks filled from the source, so that no block shared with the
-// source is read back before it is written. Returns 0, or the status.
-int stampInPlace(FrameRun& run, int inFd, int outFd, off_t sourceStart, uint64_t frame,
+// to whole blocks filled from the source (and never past the whole frames),
+// so that no block shared with the source is read back before it is
+// written. Returns 0, or the status.
+int stampInPlace(FrameRun& run, const CopyPlaces& at, uint64_t frame,
                  const uint8_t wmData[payloadSize])
 {
     const uint64_t base = frame * frameSize;
     for (const FrameSpan& span : stampedSpans) {
         const uint64_t first = (base + static_cast<uint64_t>(span.offset)) / blockSize * blockSize;
         const uint64_t end =
-            (base + static_cast<uint64_t>(span.offset + span.length) + blockSize - 1) / blockSize *
-            blockSize;
+            std::min((base + static_cast<uint64_t>(span.offset + span.length) + blockSize - 1) /
+                         blockSize * blockSize,
+                     at.wholeBytes);
         const auto bytes = static_cast<size_t>(end - first);
         // frameBuf is scratch space here: no span's blocks come near 3 MB.
-        if (!readFully(inFd, frameBuf, bytes, sourceStart + static_cast<off_t>(first)))
+        if (!readFully(at.inFd, frameBuf, bytes, at.sourceStart + static_cast<off_t>(first)))
             return inputError(run, errno);
         stampWindow(wmData, static_cast<int64_t>(first) - static_cast<int64_t>(base), bytes,
                     frameBuf);
-        if (!writeFully(outFd, frameBuf, bytes, static_cast<off_t>(first)))
+        if (!writeFully(at.outFd, frameBuf, bytes, at.outputStart + static_cast<off_t>(first)))
             return outputError(run, errno);
     }
     return statusOk;
+}
+
+// Positions both files `copied` bytes past their starts, where streaming
+// carries on. Returns 0, or the status.
+int handOver(FrameRun& run, const CopyPlaces& at, uint64_t copied, bool& streamRest)
+{
+    streamRest = true;
+    if (fseeko(run.in.pFile, at.sourceStart + static_cast<off_t>(copied), SEEK_SET) != 0)
+        return inputError(run, errno);
+    if (!cutFileTo(run.out.pFile, copied))
+        return outputError(run, errno);
+    return statusOk;
+}
+
+bool appendsOnly(int fd)
+{
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && (flags & O_APPEND) != 0;
 }
 
 } // namespace
@@ -125,14 +188,17 @@ int stampInPlace(FrameRun& run, int inFd, int outFd, off_t sourceStart, uint64_t
 int copyFrames(FrameRun& run, bool& streamRest)
 {
     streamRest = true;
-    const int inFd = fileno(run.in.pFile);
-    const int outFd = fileno(run.out.pFile);
+    CopyPlaces at = {fileno(run.in.pFile), fileno(run.out.pFile), 0, 0, 0};
     uint64_t sourceBytes = 0;
-    // Only with a whole frame to write is an existing output emptied.
-    if (!isRegular(outFd) || !bytesLeftInFile(run.in.pFile, sourceBytes) || sourceBytes < frameSize)
+    // Only with a whole frame to write is an existing output emptied. An
+    // output in append mode takes every write at its end: streamed.
+    if (!isRegular(at.outFd) || appendsOnly(at.outFd) ||
+        !bytesLeftInFile(run.in.pFile, sourceBytes) || sourceBytes < frameSize)
         return statusOk;
-    const off_t sourceStart = ftello(run.in.pFile);
-    if (sourceStart < 0)
+    at.sourceStart = ftello(run.in.pFile);
+    at.outputStart = static_cast<off_t>(outputStart(run.out.pFile));
+    at.wholeBytes = sourceBytes / frameSize * frameSize;
+    if (at.sourceStart < 0)
         return statusOk;
 
     // The first frame's payload is read before anything is written, as
@@ -144,63 +210,41 @@ int copyFrames(FrameRun& run, bool& streamRest)
     run.payloadAhead = true;
     if (const int status = startOutput(run))
         return status;
-    limitCopyOnWritePreallocation(outFd);
+    limitCopyOnWritePreallocation(at.outFd);
     for (uint64_t chunk = 0;; ++chunk) {
         const uint64_t chunkStart = chunk * chunkFrames * frameSize;
-        uint64_t copied = 0;
-        int failure = 0;
-        const uint64_t wanted = chunkFrames * frameSize;
-        while (copied < wanted) {
-            if (stopRequested(run))
-                return statusOk;
-            off_t inAt = sourceStart + static_cast<off_t>(chunkStart + copied);
-            off_t outAt = static_cast<off_t>(chunkStart + copied);
-            const ssize_t n = copy_file_range(inFd, &inAt, outFd, &outAt,
-                                              static_cast<size_t>(wanted - copied), 0);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && copied == 0 && copyUnsupported(errno)) {
-                streamRest = true;
-                // Streaming takes over where the copy stands.
-                if (fseeko(run.in.pFile, sourceStart + static_cast<off_t>(chunkStart), SEEK_SET) !=
-                        0 ||
-                    fseeko(run.out.pFile, static_cast<off_t>(chunkStart), SEEK_SET) != 0)
-                    return inputError(run, errno);
-                return statusOk;
-            }
-            if (n < 0) {
-                failure = errno;
-                break;
-            }
-            if (n == 0)
-                break; // the end of the source, as reading would find it
-            copied += static_cast<uint64_t>(n);
+        if (chunkStart >= at.wholeBytes)
+            break;
+        if (stopRequested(run))
+            return statusOk;
+        const uint64_t chunkEnd = std::min(chunkStart + chunkFrames * frameSize, at.wholeBytes);
+        // The last chunk's whole frames may end inside a block: that block is
+        // written, so that the incomplete frame after them is never shared.
+        const uint64_t sharedEnd = chunkEnd / blockSize * blockSize;
+        if (!shareBlocks(at.inFd, at.sourceStart + static_cast<off_t>(chunkStart), at.outFd,
+                         at.outputStart + static_cast<off_t>(chunkStart), sharedEnd - chunkStart)) {
+            const int err = errno;
+            if (!cloneUnsupported(err))
+                return outputFault(err) ? outputError(run, err) : inputError(run, err);
+            // Streaming takes over where the copy stands.
+            return handOver(run, at, chunkStart, streamRest);
         }
-        const uint64_t whole = copied / frameSize;
-        for (uint64_t k = 0; k < whole; ++k) {
+        if (sharedEnd < chunkEnd)
+            if (const int status = copyBytes(run, at, sharedEnd, chunkEnd))
+                return status;
+        for (uint64_t frame = chunkStart / frameSize; frame < chunkEnd / frameSize; ++frame) {
             if (stopRequested(run))
                 return statusOk;
             if (const int status = nextPayload(run))
                 return status;
-            const uint64_t frame = chunk * chunkFrames + k;
-            if (const int status =
-                    stampInPlace(run, inFd, outFd, sourceStart, frame, run.wmData.data()))
+            if (const int status = stampInPlace(run, at, frame, run.wmData.data()))
                 return status;
             countFrame(run);
         }
-        // The frames that came whole before a failure are stamped, as
-        // streaming would have written them.
-        if (failure != 0)
-            return outputFault(failure) ? outputError(run, failure) : inputError(run, failure);
-        if (copied < wanted) {
-            // What follows the last whole frame is an incomplete frame.
-            if (copied % frameSize > 0)
-                reportIgnoredBytes("wmstamp", copied % frameSize);
-            if (!cutFileTo(run.out.pFile, static_cast<uint64_t>(run.frameCount) * frameSize))
-                return outputError(run, errno);
-            return statusOk;
-        }
     }
+    // Streaming reads what follows, as it would have: an incomplete last
+    // frame, or frames added to the source meanwhile.
+    return handOver(run, at, at.wholeBytes, streamRest);
 }
 
 #else
