@@ -46,11 +46,45 @@ bool stopRequested(FrameRun& run)
     return run.stoppedBy != 0;
 }
 
-void keepWholeFrames(FrameRun& run)
+void keepWholeFrames(FrameRun& run, bool failed)
 {
     // An output never started is someone's earlier file: left alone.
-    if (run.outputStarted)
-        (void)cutFileTo(run.out.pFile, static_cast<uint64_t>(run.frameCount) * frameSize);
+    if (!run.outputStarted)
+        return;
+    const auto frames = static_cast<uint64_t>(run.frameCount);
+    uint64_t kept = frames;
+    int err = 0;
+    // After a failure, a frame stamped in place may have reached only the
+    // page cache; if the disk cannot confirm it, none can be vouched for.
+    if (failed && !syncToDisk(run.out.pFile)) {
+        err = errno;
+        kept = 0;
+    }
+    bool cut = cutFileTo(run.out.pFile, kept * frameSize);
+    if (!cut) {
+        err = errno;
+        // A cut inside a block the output still shares with the source needs
+        // a block of its own (ENOSPC on a full disk). The start of the last
+        // whole frame lies in a block its stamping made the output's own, so
+        // a cut there needs no space; the start needs none either.
+        for (const uint64_t fewer : {kept - 1, uint64_t{0}}) {
+            if (!cut && kept > 0 && cutFileTo(run.out.pFile, fewer * frameSize)) {
+                cut = true;
+                kept = fewer;
+            }
+        }
+    }
+    if (!cut)
+        printNow(stderr,
+                 "wmstamp: \"%s\": only its first %" PRIu64
+                 " %s whole and stamped; cutting off the rest failed: %s\n",
+                 run.out.name, kept, plural(static_cast<int64_t>(kept), "frame is", "frames are"),
+                 ioReason(err));
+    else if (kept < frames)
+        printNow(stderr,
+                 "wmstamp: \"%s\": cut back to %" PRIu64 " whole stamped %s, not %" PRIu64 ": %s\n",
+                 run.out.name, kept, plural(static_cast<int64_t>(kept), "frame", "frames"), frames,
+                 ioReason(err));
 }
 
 int inputError(const FrameRun& run, int err)

@@ -42,8 +42,10 @@ void countFrame(FrameRun& run);
 bool stopRequested(FrameRun& run);
 
 // Cuts the output back to its whole stamped frames after a failure or a
-// stop (a pipe cannot be cut: what went is gone).
-void keepWholeFrames(FrameRun& run);
+// stop (a pipe cannot be cut: what went is gone). After a failure only the
+// frames known to be on disk are kept; where even the cut fails, standard
+// error says what the output holds.
+void keepWholeFrames(FrameRun& run, bool failed);
 
 // Messages for failures of the source, the data and the output; each
 // returns statusIoError.

@@ -89,7 +89,7 @@ int main(int argc, char** argv)
     if (status == statusOk && streamRest && !stopRequested(run))
         status = streamFrames(run);
     if (status != statusOk || run.stoppedBy != 0)
-        keepWholeFrames(run);
+        keepWholeFrames(run, status != statusOk);
     if (run.stoppedBy != 0) {
         printNow(pConsole, "Interrupted after %" PRId64 " frames\n", run.frameCount);
         outOwner.reset();
