@@ -8,9 +8,9 @@ These machines are bimodal (some runs pay two to four times for fresh
 memory), so the lower quartile and the minimum are the figures to quote.
 Peak resident memory comes from GNU time at a short and a full length.
 
-Targets: stamping file to file at most 1.05x cat (ext4, tmpfs) and at most
-3x cat with at most 1 % extra space on XFS (reflink) and btrfs, where cat
-shares the source's blocks; through a pipe at most 0.5x cat | cat, and
+Targets: stamping file to file at most 1.05x cat (ext4, tmpfs, where it
+streams), and where cat shares the source's blocks, at most 1.2x cat on XFS
+(reflink) and 3x on btrfs, each with at most 1 % extra space; through a pipe at most 0.5x cat | cat, and
 from a pipe to a file as fast as cat | cat, which bounds it;
 verifying a file at least 20x faster than cat reading it; peak RSS under
 8 MiB and the same at 10 frames as at the full length.
