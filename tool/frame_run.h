@@ -56,8 +56,8 @@ int outputError(const FrameRun& run, int err);
 // stamp, write, count, until a read delivers less than a whole frame.
 int streamFrames(FrameRun& run);
 
-// Copies the source to the output by file-system copy where both are
-// regular files that allow it, and stamps each copied frame in place.
+// Clones the source into the output where both are regular files on a
+// file system that shares blocks, and stamps each cloned frame in place.
 // Sets `streamRest` where streaming must take over (nothing copied by the
 // call that refused); the streams are then positioned for it.
 int copyFrames(FrameRun& run, bool& streamRest);
