@@ -63,12 +63,6 @@ TEST(Outputs, StandardOutputKeepsWhatItHoldsInEveryProgram)
         EXPECT_EQ(readFile(dir.path(name + ".bin")), concat(old, readFile(dir.path(name + ".ref"))))
             << command;
     }
-    // Two runs into one redirection: the second writes after the first.
-    ASSERT_TRUE(sh("{ " + pack + "- - < " + q("ids.bin") + "; " + pack + "- - < " + q("wm.bin") +
-                   "; } 2>/dev/null > " + q("both.bin")));
-    ASSERT_TRUE(sh(pack + q("wm.bin") + " " + q("pk2.ref") + " 2>/dev/null"));
-    EXPECT_EQ(readFile(dir.path("both.bin")),
-              concat(readFile(dir.path("pk.ref")), readFile(dir.path("pk2.ref"))));
 }
 
 TEST(Outputs, AFailureCutsStandardOutputBackNoFurtherThanWhereItStarted)

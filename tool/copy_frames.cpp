@@ -1,10 +1,12 @@
 // On Linux, where the output's file system can share the source's blocks
 // (XFS with reflink, btrfs, and any other that clones ranges), the source is
 // cloned into the output and only the blocks that hold each frame's stamped
-// spans are written. Where it cannot (ext4, tmpfs, across file systems, an
-// output in append mode), an in-kernel copy would move every byte through
-// the page cache and then write the stamped spans a second time: streaming
-// frames costs less, so the first clone's refusal hands over to it.
+// spans are written. Where it cannot (ext4, tmpfs, across file systems), an
+// in-kernel copy would move every byte and then write the stamped spans a
+// second time; instead each frame is streamed through a pipe with splice,
+// its stamped spans written in their place, so that its bytes are copied
+// once, as cat's own copy does. An output in append mode, or a file system
+// that refuses splice, is streamed through the frame buffer.
 #include "frame_run.h"
 
 #if defined(__linux__)
@@ -177,6 +179,100 @@ int handOver(FrameRun& run, const CopyPlaces& at, uint64_t copied, bool& streamR
     return statusOk;
 }
 
+// A pipe that frames cross between the source and the output, and how the
+// source has answered so far.
+struct SplicePipe {
+    int fds[2] = {-1, -1};
+    bool moved = false;   // a byte has crossed: refusals are failures now
+    bool refused = false; // the first splice was refused: stream instead
+    bool ended = false;   // the source ended first
+    ~SplicePipe()
+    {
+        for (int fd : fds)
+            if (fd >= 0)
+                close(fd);
+    }
+};
+
+bool spliceUnsupported(int err)
+{
+    return err == EINVAL || err == ENOSYS || err == EOPNOTSUPP || err == EBADF;
+}
+
+// Moves `bytes` of the source from `inAt` to the output's offset through
+// the pipe: the kernel hands the source's pages to the pipe and copies them
+// once into the output. Returns 0, or the status.
+int spliceBytes(FrameRun& run, const CopyPlaces& at, SplicePipe& pipe, off_t inAt, size_t bytes)
+{
+    while (bytes > 0 && !pipe.ended) {
+        const ssize_t in = splice(at.inFd, &inAt, pipe.fds[1], nullptr, bytes, SPLICE_F_MOVE);
+        if (in < 0 && errno == EINTR)
+            continue;
+        pipe.refused = in < 0 && !pipe.moved && spliceUnsupported(errno);
+        if (in < 0)
+            return pipe.refused ? statusOk : inputError(run, errno);
+        pipe.ended = in == 0;
+        for (ssize_t left = in; left > 0;) {
+            const ssize_t out = splice(pipe.fds[0], nullptr, at.outFd, nullptr,
+                                       static_cast<size_t>(left), SPLICE_F_MOVE);
+            if (out < 0 && errno == EINTR)
+                continue;
+            pipe.refused = out < 0 && !pipe.moved && spliceUnsupported(errno);
+            if (out <= 0)
+                return pipe.refused ? statusOk : outputError(run, out == 0 ? 0 : errno);
+            pipe.moved = true;
+            left -= out;
+        }
+        bytes -= static_cast<size_t>(in);
+    }
+    return statusOk;
+}
+
+// Streams whole frames from byte `from` of the source on: the unchanged
+// bytes spliced, the stamped spans written from frameBuf between them.
+// Returns 0, or the status.
+int spliceFrames(FrameRun& run, const CopyPlaces& at, uint64_t from, bool& streamRest)
+{
+    SplicePipe pipe;
+    if (pipe2(pipe.fds, O_CLOEXEC) != 0)
+        return handOver(run, at, from, streamRest);
+    // A 1 MiB pipe moves the largest unchanged piece in two steps; where the
+    // system allows less, the default serves.
+    (void)fcntl(pipe.fds[1], F_SETPIPE_SZ, 1 << 20);
+    for (uint64_t frame = from / frameSize; frame < at.wholeBytes / frameSize; ++frame) {
+        if (stopRequested(run))
+            return statusOk;
+        if (const int status = nextPayload(run))
+            return status;
+        const off_t base = at.sourceStart + static_cast<off_t>(frame * frameSize);
+        int32_t done = 0;
+        for (const FrameSpan& span : stampedSpans) {
+            if (const int status = spliceBytes(run, at, pipe, base + done,
+                                               static_cast<size_t>(span.offset - done)))
+                return status;
+            if (pipe.refused || pipe.ended)
+                break;
+            stampWindow(run.wmData.data(), span.offset, static_cast<size_t>(span.length), frameBuf);
+            if (!writeBlock(run.out.pFile, frameBuf, static_cast<size_t>(span.length)))
+                return outputError(run, errno);
+            done = span.offset + span.length;
+        }
+        if (!pipe.refused && !pipe.ended)
+            if (const int status =
+                    spliceBytes(run, at, pipe, base + done,
+                                static_cast<size_t>(frameSize) - static_cast<size_t>(done)))
+                return status;
+        if (pipe.refused || pipe.ended) {
+            // The frame in hand is dropped: streaming reads it again, or
+            // finds it incomplete.
+            run.payloadAhead = true;
+            break;
+        }
+        countFrame(run);
+    }
+    return handOver(run, at, static_cast<uint64_t>(run.frameCount) * frameSize, streamRest);
+}
+
 bool appendsOnly(int fd)
 {
     const int flags = fcntl(fd, F_GETFL);
@@ -227,7 +323,7 @@ int copyFrames(FrameRun& run, bool& streamRest)
             if (!cloneUnsupported(err))
                 return outputFault(err) ? outputError(run, err) : inputError(run, err);
             // Streaming takes over where the copy stands.
-            return handOver(run, at, chunkStart, streamRest);
+            return spliceFrames(run, at, chunkStart, streamRest);
         }
         if (sharedEnd < chunkEnd)
             if (const int status = copyBytes(run, at, sharedEnd, chunkEnd))
