@@ -117,8 +117,7 @@ bool looksStamped(const FrameCheck& check)
 {
     return looksLikeBand(frameBuf, frameBuf + frameWidth, payloadSize) &&
            (check.args->bandOnly ||
-            chromaRowsNeutral(frameBuf + uPlaneOffset, frameBuf + vPlaneOffset,
-                              static_cast<size_t>(chromaRowLength)));
+            chromaRowsNeutral(pUPlane, pVPlane, static_cast<size_t>(frameGeometry.width / 2)));
 }
 
 void sayNoBand(Tally& tally, int64_t frame)

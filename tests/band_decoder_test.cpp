@@ -15,7 +15,7 @@ using Payload = std::array<uint8_t, payloadSize>;
 Row encode(const Payload& payload)
 {
     Row row{};
-    encodeBandRow(payload.data(), payloadSize, row.data());
+    encodeBandRow(payload.data(), payloadSize, row.data(), bandRowLength);
     return row;
 }
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <numeric>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,10 +20,13 @@
 namespace {
 
 constexpr uint64_t blockSize = 4096;
-// Eight frames are exactly 6,075 blocks: every chunk starts on a block
-// boundary, where a copy can share blocks rather than copy them.
-constexpr uint64_t chunkFrames = 8;
-static_assert(chunkFrames * lumaPlaneSize * 3 / 2 % blockSize == 0, "chunks on block boundaries");
+// The fewest frames that are a whole number of blocks (eight 1080p frames
+// are exactly 6,075): every chunk starts on a block boundary, where a copy
+// can share blocks rather than copy them.
+uint64_t chunkFrames()
+{
+    return blockSize / std::gcd(frameSize, blockSize);
+}
 
 bool isRegular(int fd)
 {
@@ -103,17 +107,17 @@ int stampInPlace(FrameRun& run, int inFd, int outFd, off_t sourceStart, uint64_t
                  const uint8_t wmData[payloadSize])
 {
     const uint64_t base = frame * frameSize;
-    for (const FrameSpan& span : stampedSpans) {
-        const uint64_t first = (base + static_cast<uint64_t>(span.offset)) / blockSize * blockSize;
+    // frameBuf is scratch space here: a span widened to whole blocks is
+    // never larger than a frame of the smallest size.
+    for (const FrameSpan& span : stampedSpans(frameGeometry)) {
+        const uint64_t first = (base + span.offset) / blockSize * blockSize;
         const uint64_t end =
-            (base + static_cast<uint64_t>(span.offset + span.length) + blockSize - 1) / blockSize *
-            blockSize;
+            (base + (span.offset + span.length) + blockSize - 1) / blockSize * blockSize;
         const auto bytes = static_cast<size_t>(end - first);
-        // frameBuf is scratch space here: no span's blocks come near 3 MB.
         if (!readFully(inFd, frameBuf, bytes, sourceStart + static_cast<off_t>(first)))
             return inputError(run, errno);
-        stampWindow(wmData, static_cast<int64_t>(first) - static_cast<int64_t>(base), bytes,
-                    frameBuf);
+        stampWindow(frameGeometry, wmData, static_cast<int64_t>(first) - static_cast<int64_t>(base),
+                    bytes, frameBuf);
         if (!writeFully(outFd, frameBuf, bytes, static_cast<off_t>(first)))
             return outputError(run, errno);
     }
@@ -145,11 +149,12 @@ int copyFrames(FrameRun& run, bool& streamRest)
     if (const int status = startOutput(run))
         return status;
     limitCopyOnWritePreallocation(outFd);
+    const uint64_t chunkFrameCount = chunkFrames();
     for (uint64_t chunk = 0;; ++chunk) {
-        const uint64_t chunkStart = chunk * chunkFrames * frameSize;
+        const uint64_t chunkStart = chunk * chunkFrameCount * frameSize;
         uint64_t copied = 0;
         int failure = 0;
-        const uint64_t wanted = chunkFrames * frameSize;
+        const uint64_t wanted = chunkFrameCount * frameSize;
         while (copied < wanted) {
             if (stopRequested(run))
                 return statusOk;
@@ -182,7 +187,7 @@ int copyFrames(FrameRun& run, bool& streamRest)
                 return statusOk;
             if (const int status = nextPayload(run))
                 return status;
-            const uint64_t frame = chunk * chunkFrames + k;
+            const uint64_t frame = chunk * chunkFrameCount + k;
             if (const int status =
                     stampInPlace(run, inFd, outFd, sourceStart, frame, run.wmData.data()))
                 return status;

@@ -17,8 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!(margin >= 0.0 && margin <= maxMargin))
         std::abort();
     (void)looksLikeBand(rows.data(), rows.data() + frameWidth, payloadSize);
-    encodeBandRow(payload.data(), payloadSize, rows.data());
-    encodeBandRow(payload.data(), payloadSize, rows.data() + frameWidth);
+    encodeBandRow(payload.data(), payloadSize, rows.data(), frameWidth);
+    encodeBandRow(payload.data(), payloadSize, rows.data() + frameWidth, frameWidth);
     if (decodeBandRows(rows.data(), rows.data() + frameWidth, payloadSize, again.data()) !=
             maxMargin ||
         again != payload || !looksLikeBand(rows.data(), rows.data() + frameWidth, payloadSize))
