@@ -85,18 +85,6 @@ bool syndromes(const uint8_t word[payloadSize], int parity, Poly& s)
 
 } // namespace
 
-bool parseDataBytes(const char* text, int& dataBytes)
-{
-    int value = 0;
-    int digits = 0;
-    for (; text[digits] >= '0' && text[digits] <= '9' && digits < 3; ++digits)
-        value = value * 10 + (text[digits] - '0');
-    if (digits == 0 || text[digits] != '\0' || value < minDataBytes || value > maxDataBytes)
-        return false;
-    dataBytes = value;
-    return true;
-}
-
 void rsEncode(uint8_t word[payloadSize], int dataBytes)
 {
     if (dataBytes < 1 || dataBytes > maxParity)

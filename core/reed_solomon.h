@@ -13,10 +13,6 @@
 constexpr int minDataBytes = 20;
 constexpr int maxDataBytes = 58;
 
-// The data size written as a decimal number in range; false for anything
-// else.
-bool parseDataBytes(const char* text, int& dataBytes);
-
 // Writes the 60 - dataBytes parity bytes of word[0 .. dataBytes) after
 // them, into word[dataBytes .. 60). dataBytes from 1 to 59.
 void rsEncode(uint8_t word[payloadSize], int dataBytes);

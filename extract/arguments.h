@@ -1,6 +1,8 @@
 // wmextract's command line, parsed without touching any file.
 #pragma once
 
+#include "command_line.h"
+
 enum class ExtractForm {
     help,    // --help: the usage text on standard output
     version, // --version
@@ -20,6 +22,7 @@ struct ExtractArgs {
     const char* data = nullptr;     // the verify form's watermark data
 };
 
-// Options may stand in any order before or between the names; "-" is a
-// name. False on a usage error.
-bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args);
+// Options may stand in any order before, between or after the names; "-"
+// is a name. False on a usage error, with the reason in `error` where it is
+// more than the wrong names.
+bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args, UsageError& error);

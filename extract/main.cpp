@@ -97,8 +97,9 @@ int main(int argc, char** argv)
 {
     preparePlatform(argc, argv);
     ExtractArgs args;
-    if (!parseExtractArgs(argc, argv, args)) {
-        std::fputs(usageText, stderr);
+    UsageError error;
+    if (!parseExtractArgs(argc, argv, args, error)) {
+        printUsageError("wmextract", error, usageText);
         return 1;
     }
     if (args.form == ExtractForm::help) {

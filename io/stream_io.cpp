@@ -1,5 +1,6 @@
 #include "stream_io.h"
 
+#include "command_line.h"
 #include "platform.h"
 
 #include <cerrno>
@@ -27,6 +28,13 @@ void printNow(FILE* pStream, const char* format, ...)
     std::vfprintf(pStream, format, args);
     va_end(args);
     std::fflush(pStream);
+}
+
+void printUsageError(const char* program, const UsageError& error, const char* usage)
+{
+    if (error.text[0] != '\0')
+        std::fprintf(stderr, "%s: %s\n", program, error.text);
+    std::fputs(usage, stderr);
 }
 
 const char* plural(int64_t count, const char* one, const char* many)

@@ -30,6 +30,11 @@ __attribute__((format(printf, 2, 3)))
 #endif
 void printNow(FILE* pStream, const char* format, ...);
 
+// Says why a command line was refused, on standard error: the reason line
+// where there is one, then `usage`.
+struct UsageError;
+void printUsageError(const char* program, const UsageError& error, const char* usage);
+
 // The word for `count` things: "1 frame", "2 frames".
 const char* plural(int64_t count, const char* one, const char* many);
 

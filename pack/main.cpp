@@ -64,8 +64,9 @@ int main(int argc, char** argv)
 {
     preparePlatform(argc, argv);
     PackArgs args;
-    if (!parsePackArgs(argc, argv, args)) {
-        std::fputs(usageText, stderr);
+    UsageError error;
+    if (!parsePackArgs(argc, argv, args, error)) {
+        printUsageError("wmpack", error, usageText);
         return 1;
     }
     if (args.form == PackForm::help) {

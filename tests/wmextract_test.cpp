@@ -146,30 +146,44 @@ TEST(Wmextract, ExitStatuses)
 {
     TempDir dir;
     const Stamped s = stampClip(dir, 1, 60);
-    for (const auto& args :
-         std::vector<std::vector<std::string>>{{},
-                                               {s.video},
-                                               {"--verify", s.wm},
-                                               {"--bogus", s.video},
-                                               {s.video, "a", "b"},
-                                               {"--force", "--verify", s.wm, s.video},
-                                               {"--verify", s.wm, "--verify", s.wm, s.video}}) {
+    // A refusal is the reason, where there is more to say than the usage,
+    // then the usage that --help prints.
+    const RunResult help = runTool(kExtract, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.err, "");
+    EXPECT_EQ(help.out.rfind(console("usage: wmextract [--band] [--fec K] [--force] [--report "
+                                     "FILE] VIDEO PAYLOADS\n"),
+                             0),
+              0u);
+    for (const auto& [args, reason] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{}, ""},
+             {{s.video}, ""},
+             {{"--verify", s.wm}, ""},
+             {{s.video, "a", "b"}, ""},
+             {{"--bogus", s.video}, "unknown option --bogus"},
+             {{"--force", "--verify", s.wm, s.video},
+              "--force: with --verify only a report is written"},
+             {{"--verify", s.wm, "--verify", s.wm, s.video}, "--verify is given twice"},
+             {{"--fec", "10", "--verify", s.wm, s.video}, "--fec 10: K is 20 to 58"},
+             {{"--fec", "40x", s.video, "p.bin"}, "--fec 40x: K is 20 to 58"},
+             {{s.video, "p.bin", "--report"}, "--report needs a value (FILE)"},
+             {{"--by-position", s.video, "p.bin"},
+              "--by-position: only --verify compares frames with records"},
+             {{"--version", s.video}, "--version stands alone"}}) {
         const RunResult r = runTool(kExtract, args);
-        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.status, 1) << reason;
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err.rfind(console("usage: wmextract [--band] [--fec K] [--force] [--report "
-                                      "FILE] VIDEO PAYLOADS\n"),
-                              0),
-                  0u);
+        EXPECT_EQ(r.err, (reason.empty() ? "" : console("wmextract: " + reason + "\n")) + help.out);
     }
-    RunResult r = runTool(kExtract, {"--help"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(
-        r.out.rfind(
-            console(
-                "usage: wmextract [--band] [--fec K] [--force] [--report FILE] VIDEO PAYLOADS\n"),
-            0),
-        0u);
+    RunResult r;
+#ifndef _WIN32
+    // "--" ends the options: a file named like one can still be read.
+    writeFile(dir.path("--band"), readFile(s.video));
+    r = runTool("/bin/sh", {"-c", "cd " + shellQuote(dir.dir()) + " && " + shellQuote(kExtract) +
+                                      " --verify wm.bin -- --band"});
+    EXPECT_EQ(r.status, 0) << r.err;
+#endif
 
     const std::string out = dir.path("payloads.bin");
     r = runTool(kExtract, {dir.path("missing.yuv"), out});

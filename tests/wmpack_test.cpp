@@ -78,18 +78,23 @@ TEST(Wmpack, FilesStatusesAndMessages)
     TempDir dir;
     const std::string data = dir.path("data.bin"), packed = dir.path("packed.bin");
     writeFile(data, makeRandomBytes(64, 92));
-    for (const auto& args :
-         std::vector<std::vector<std::string>>{{},
-                                               {data},
-                                               {"--data-bytes", "19", data, packed},
-                                               {"--data-bytes", "59", data, packed},
-                                               {"--data-bytes", "4x", data, packed},
-                                               {"--data-bytes"},
-                                               {data, packed, "x"}}) {
+    const RunResult help = runTool(kPack, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind(console("usage: wmpack [--data-bytes K] [--force] DATA PACKED\n"), 0),
+              0u);
+    for (const auto& [args, reason] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{}, ""},
+             {{data}, ""},
+             {{data, packed, "x"}, ""},
+             {{"--data-bytes", "19", data, packed}, "--data-bytes 19: K is 20 to 58"},
+             {{"--data-bytes", "59", data, packed}, "--data-bytes 59: K is 20 to 58"},
+             {{"--data-bytes", "4x", data, packed}, "--data-bytes 4x: K is 20 to 58"},
+             {{"--data-bytes"}, "--data-bytes needs a value (K)"},
+             {{data, packed, "--forced"}, "unknown option --forced"}}) {
         const RunResult r = runTool(kPack, args);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err.rfind(console("usage: wmpack [--data-bytes K] [--force] DATA PACKED\n"), 0),
-                  0u);
+        EXPECT_EQ(r.status, 1) << reason;
+        EXPECT_EQ(r.err, (reason.empty() ? "" : console("wmpack: " + reason + "\n")) + help.out);
         EXPECT_FALSE(fileExists(packed));
     }
     RunResult r = runTool(kPack, {dir.path("missing.bin"), packed});

@@ -65,6 +65,28 @@ TEST(Wmstamp, WrongArgumentCountPrintsUsage)
     EXPECT_EQ(four.out, console(kBanner + kUsage));
     EXPECT_FALSE(fileExists(dir.path("out.yuv")));
     EXPECT_FALSE(fileExists(dir.path("more.yuv")));
+
+    // An option it does not know is a usage error that says which.
+    const RunResult bogus =
+        runTool(kStamp, {"--bogus", dir.path("src.yuv"), dir.path("wm.bin"), dir.path("out.yuv")});
+    EXPECT_EQ(bogus.status, 1);
+    EXPECT_EQ(bogus.out, console(kBanner + kUsage));
+    EXPECT_EQ(bogus.err, console("wmstamp: unknown option --bogus\n"));
+    EXPECT_FALSE(fileExists(dir.path("out.yuv")));
+    // --help and --version answer on standard output, after the banner.
+    const RunResult help = runTool(kStamp, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind(console(kBanner + kUsage + "Usage: wmstamp [OPTIONS] SOURCE"), 0), 0u);
+    EXPECT_EQ(help.err, "");
+    const RunResult version = runTool(kStamp, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind(console(kBanner + "wmstamp 1."), 0), 0u);
+    // "--" ends the options.
+    const RunResult dashes =
+        runTool(kStamp, {"--", dir.path("src.yuv"), dir.path("wm.bin"), dir.path("out.yuv")});
+    EXPECT_EQ(dashes.status, 0);
+    EXPECT_EQ(checkStampedVideo(makeVideo(1, 0, 1), Bytes(60, 1), readFile(dir.path("out.yuv"))),
+              "");
 }
 
 TEST(Wmstamp, InputsThatCannotBeOpenedLeaveTheOutputAlone)
