@@ -7,11 +7,14 @@
 #include <cstring>
 
 #include "arguments.h"
+#include "exit_status.h"
 #include "frame_check.h"
+#include "frame_messages.h"
 #include "named_files.h"
 #include "payload_reader.h"
 #include "platform.h"
 #include "records.h"
+#include "report.h"
 #include "stream_io.h"
 #include "video_reader.h"
 #include "watermark.h"
@@ -41,14 +44,24 @@ constexpr const char* usageText =
     "is exact but records are missing, repeated or out of order, 5 a read or\n"
     "write error, 6 no memory for a frame.\n";
 
-// The rest of the pass, from a first whole frame already in frameBuf.
+// The rest of the pass, from a first whole frame already in frameBuf: each
+// frame checked, said, and written as a payload and a report line.
 int readBands(VideoReader& video, FrameCheck& check)
 {
     const bool showProgress = isTerminal(stderr);
+    const size_t recordSize =
+        check.args->fecDataBytes == 0 ? payloadSize : static_cast<size_t>(check.args->fecDataBytes);
     BlockRead read = BlockRead::whole;
     while (read == BlockRead::whole) {
-        if (const int status = checkFrame(check))
+        FrameVerdict verdict;
+        if (const int status = checkFrame(check, verdict))
             return status;
+        sayFrame(check, verdict);
+        if (check.data == nullptr &&
+            !writeBlock(check.payloads.pFile, verdict.payload.data(), recordSize))
+            return reportFailure(5, "error writing payload file", check.payloads.name, errno);
+        if (check.report.pFile != nullptr && !writeReportLine(check.report, check, verdict))
+            return reportFailure(5, "error writing report file", check.report.name, errno);
         ++check.tally.frames;
         if (showProgress && check.tally.frames % 10 == 0)
             printNow(stderr, "frame# %" PRId64 "        \r", check.tally.frames);
@@ -185,7 +198,7 @@ int main(int argc, char** argv)
         releaseFrameBuffer();
         return 2;
     }
-    if (!startReport(check)) {
+    if (check.report.pFile != nullptr && !startReport(check.report)) {
         releaseFrameBuffer();
         return reportFailure(5, "error writing report file", check.report.name, errno);
     }
@@ -201,5 +214,7 @@ int main(int argc, char** argv)
     payloadOwner.release();
     if (extract && !closeOutputStream(check.payloads.pFile))
         return reportFailure(5, "error writing payload file", check.payloads.name, errno);
-    return finishCheck(check);
+    saySummary(check);
+    return exitStatus(check.tally, check.aligner != nullptr ? &check.aligner->totals() : nullptr,
+                      verify);
 }

@@ -1,0 +1,35 @@
+// wmextract's exit status from the counts of a pass alone.
+#include <gtest/gtest.h>
+
+#include "exit_status.h"
+
+TEST(ExitStatus, FromTheCountsOfAPass)
+{
+    Tally clean;
+    clean.frames = 10;
+    AlignmentTotals inStep;
+    inStep.firstRecord = 0;
+    inStep.lastRecord = 9;
+    inStep.matched = 10;
+    EXPECT_EQ(exitStatus(clean, nullptr, false), 0);
+    EXPECT_EQ(exitStatus(clean, nullptr, true), 0);
+    EXPECT_EQ(exitStatus(clean, &inStep, true), 0);
+
+    // Exact payloads out of step: each kind of timing change alone.
+    for (int kind = 0; kind < 3; ++kind) {
+        AlignmentTotals t = inStep;
+        (kind == 0 ? t.missing : kind == 1 ? t.repeated : t.outOfOrder) = 1;
+        EXPECT_EQ(exitStatus(clean, &t, true), 4) << kind;
+        // A frame that differs outranks the timing.
+        Tally differs = clean;
+        differs.differing = 1;
+        EXPECT_EQ(exitStatus(differs, &t, true), 3) << kind;
+    }
+    // No band in any frame, in either form; one frame with a band is enough
+    // for the extract form.
+    Tally bandless = clean;
+    bandless.noBand = 10;
+    EXPECT_EQ(exitStatus(bandless, nullptr, false), 3);
+    bandless.noBand = 9;
+    EXPECT_EQ(exitStatus(bandless, nullptr, false), 0);
+}
