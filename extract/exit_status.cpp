@@ -5,6 +5,10 @@ int exitStatus(const Tally& tally, const AlignmentTotals* timing, bool verify)
     // No band in any frame is not a video this tool stamped.
     if (tally.noBand == tally.frames)
         return 3;
+    // A payload beyond the code's reach is written as read: not what was
+    // stamped, in either form.
+    if (tally.uncorrectable > 0)
+        return 3;
     if (!verify)
         return 0;
     if (tally.differing > 0)

@@ -40,9 +40,9 @@ constexpr const char* usageText =
     "K-byte records (wmpack's input). '-' is standard input for VIDEO or DATA\n"
     "and standard output for PAYLOADS or the report.\n"
     "Exit status: 0 success, 1 usage, 2 a file cannot be opened, 3 a frame\n"
-    "differs or is unidentified, or VIDEO has no whole frame, 4 every payload\n"
-    "is exact but records are missing, repeated or out of order, 5 a read or\n"
-    "write error, 6 no memory for a frame.\n";
+    "differs, is unidentified or uncorrectable, or VIDEO has no whole frame,\n"
+    "4 every payload is exact but records are missing, repeated or out of\n"
+    "order, 5 a read or write error, 6 no memory for a frame.\n";
 
 // The rest of the pass, from a first whole frame already in frameBuf: each
 // frame checked, said, and written as a payload and a report line.

@@ -32,4 +32,15 @@ TEST(ExitStatus, FromTheCountsOfAPass)
     EXPECT_EQ(exitStatus(bandless, nullptr, false), 3);
     bandless.noBand = 9;
     EXPECT_EQ(exitStatus(bandless, nullptr, false), 0);
+
+    // A frame beyond the code's reach differs in either form; one the code
+    // corrected does not.
+    Tally coded = clean;
+    coded.corrected = 3;
+    EXPECT_EQ(exitStatus(coded, nullptr, false), 0);
+    EXPECT_EQ(exitStatus(coded, &inStep, true), 0);
+    coded.uncorrectable = 1;
+    EXPECT_EQ(exitStatus(coded, nullptr, false), 3);
+    coded.differing = 1;
+    EXPECT_EQ(exitStatus(coded, &inStep, true), 3);
 }

@@ -60,8 +60,13 @@ TEST(Wmpack, PackedRecordsComeBackCorrectedFromADamagedBand)
                              "checked 4 frames, 1 differ, 34 bit errors, smallest margin 36.50; "
                              "records 0-3: 4 matched, 0 missing, 0 repeated, 0 out of order; "
                              "1 corrected, 1 uncorrectable\n"));
+    // A frame beyond reach is written as read, and the run says it failed.
     r = runTool(kExtract, {"--fec", "40", dir.path("damaged.yuv"), dir.path("out.bin")});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, console("frame 1: corrected 10 bytes\n"
+                             "frame 3: uncorrectable (more than 10 wrong bytes)\n"
+                             "extracted 4 payloads, smallest margin 36.50; "
+                             "1 corrected, 1 uncorrectable\n"));
     // Frames 0-2 corrected, the data after its end padded with zeros;
     // frame 3, beyond reach, as read.
     Bytes expected(data);
@@ -82,8 +87,7 @@ TEST(Wmpack, FilesStatusesAndMessages)
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind(console("usage: wmpack [--data-bytes K] [--force] DATA PACKED\n"), 0),
               0u);
-    for (const auto& [args, reason] :
-         std::vector<std::pair<std::vector<std::string>, std::string>>{
+    for (const auto& [args, reason] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{}, ""},
              {{data}, ""},
              {{data, packed, "x"}, ""},
