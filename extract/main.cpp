@@ -106,7 +106,7 @@ bool openOutput(const char* name, const char* what, const ExtractArgs& args,
 
 } // namespace
 
-int main(int argc, char** argv)
+int extractMain(int argc, char** argv)
 {
     preparePlatform(argc, argv);
     ExtractArgs args;
@@ -217,4 +217,9 @@ int main(int argc, char** argv)
     saySummary(check);
     return exitStatus(check.tally, check.aligner != nullptr ? &check.aligner->totals() : nullptr,
                       verify);
+}
+
+int main(int argc, char** argv)
+{
+    return finishStandardOutput("wmextract", extractMain(argc, argv));
 }

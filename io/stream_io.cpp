@@ -7,8 +7,15 @@
 #include <cinttypes>
 #include <cstdarg>
 
+namespace {
+
+bool standardOutputClosed = false; // by closeOutputStream, as a data output
+
+} // namespace
+
 bool closeOutputStream(FILE* pFile)
 {
+    standardOutputClosed = standardOutputClosed || pFile == stdout;
     // After a failed flush glibc's fclose can still return 0, so the
     // stream's error state is read before closing.
     bool ok = std::fflush(pFile) == 0 && !std::ferror(pFile);
@@ -19,6 +26,17 @@ bool closeOutputStream(FILE* pFile)
     }
     errno = err;
     return ok;
+}
+
+int finishStandardOutput(const char* program, int status)
+{
+    if (status != 0 || standardOutputClosed)
+        return status;
+    standardOutputClosed = true;
+    if (closeOutputStream(stdout))
+        return 0;
+    printNow(stderr, "%s: error writing standard output: %s\n", program, ioReason(errno));
+    return 5;
 }
 
 void printNow(FILE* pStream, const char* format, ...)

@@ -23,6 +23,13 @@ struct NamedStream {
 // buffered byte did not reach the file.
 bool closeOutputStream(FILE* pFile);
 
+// A program's last step, as in coreutils: standard output, unless the run
+// closed it as its data output, is flushed and closed, so that console text
+// that never arrived (a full disk, a reader gone) is an error rather than a
+// success. Says so on standard error and returns 5 where `status` was 0;
+// any other status is returned as it is.
+int finishStandardOutput(const char* program, int status);
+
 // Prints a message and flushes it, so that it shows at once on a terminal
 // even without a line end.
 #if defined(__GNUC__)

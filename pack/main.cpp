@@ -60,7 +60,7 @@ int packRecords(PayloadReader& data, PayloadRead read, uint8_t word[payloadSize]
 
 } // namespace
 
-int main(int argc, char** argv)
+int packMain(int argc, char** argv)
 {
     preparePlatform(argc, argv);
     PackArgs args;
@@ -111,4 +111,9 @@ int main(int argc, char** argv)
     printNow(stderr, "packed %" PRId64 " %s of %d bytes\n", records,
              plural(records, "record", "records"), args.dataBytes);
     return 0;
+}
+
+int main(int argc, char** argv)
+{
+    return finishStandardOutput("wmpack", packMain(argc, argv));
 }

@@ -125,3 +125,43 @@ TEST(Wmpack, FilesStatusesAndMessages)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(Bytes(r.out.begin(), r.out.end()), readFile(packed));
 }
+
+// Console text that never arrives is a failure, in each program: the run's
+// own work is done, but a script must not take the run for a success.
+TEST(ConsoleText, AFailedWriteOfStandardOutputIsAnErrorInEveryProgram)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: /dev/full";
+#else
+    TempDir dir;
+    writeFile(dir.path("src.yuv"), makeVideo(2, 0, 94));
+    const Bytes data = makeRandomBytes(120, 95);
+    writeFile(dir.path("wm.bin"), data);
+    const std::string full = " > /dev/full";
+    for (const auto& [program, command] : std::vector<std::pair<std::string, std::string>>{
+             {"wmextract", shellQuote(kExtract) + " --help"},
+             {"wmpack", shellQuote(kPack) + " --version"},
+             {"wmstamp", shellQuote(kStamp) + " --help"},
+             {"wmstamp", shellQuote(kStamp) + " " + shellQuote(dir.path("src.yuv")) + " " +
+                             shellQuote(dir.path("wm.bin")) + " " +
+                             shellQuote(dir.path("out.yuv"))}}) {
+        const RunResult r = runTool("/bin/sh", {"-c", command + full});
+        EXPECT_EQ(r.status, 5) << command;
+        EXPECT_EQ(r.err, program + ": error writing standard output: No space left on device\n");
+    }
+    // The stamped video itself is whole.
+    EXPECT_EQ(checkStampedVideo(makeVideo(2, 0, 94), data, readFile(dir.path("out.yuv"))), "");
+    // A failed run keeps its own status and says nothing more.
+    const RunResult r =
+        runTool("/bin/sh", {"-c", shellQuote(kStamp) + " " + shellQuote(dir.path("missing.yuv")) +
+                                      " wm.bin out.yuv" + full});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "wmstamp: \"" + dir.path("missing.yuv") + "\": No such file or directory\n");
+    // Payloads on standard output are the data output, said as such.
+    const RunResult p =
+        runTool("/bin/sh",
+                {"-c", shellQuote(kExtract) + " " + shellQuote(dir.path("out.yuv")) + " -" + full});
+    EXPECT_EQ(p.status, 5);
+    EXPECT_EQ(p.err, "wmextract: error writing payload file \"-\": No space left on device\n");
+#endif
+}

@@ -29,7 +29,7 @@ void explain(const char* name, const char* reason)
 
 } // namespace
 
-int main(int argc, char** argv)
+int stampMain(int argc, char** argv)
 {
     preparePlatform(argc, argv);
     StampArgs args;
@@ -37,8 +37,8 @@ int main(int argc, char** argv)
     const bool parsed = parseStampArgs(argc, argv, args, error);
     // Messages go to standard output, as they always have, unless the video
     // itself goes there.
-    const bool videoOnStdout = parsed && args.form == StampForm::stamp &&
-                               isStandardStreamName(args.output);
+    const bool videoOnStdout =
+        parsed && args.form == StampForm::stamp && isStandardStreamName(args.output);
     FILE* pConsole = videoOnStdout ? stderr : stdout;
     printNow(pConsole, "Grelmo Video Watermark Insertion Tool (10-29-2014)\n");
     if (!parsed || args.form == StampForm::help) {
@@ -66,8 +66,9 @@ int main(int argc, char** argv)
     Stream inOwner;
     FILE* pInFile = openInputName(inFileName, inOwner);
     if (pInFile == nullptr) {
+        const int err = errno; // a console that cannot be written changes it
         printNow(pConsole, "Input file \"%s\" not found\n", inFileName);
-        explain(inFileName, openFailureReason(inFileName, errno, {}));
+        explain(inFileName, openFailureReason(inFileName, err, {}));
         return 2;
     }
     const char* inWmName = args.data;
@@ -75,9 +76,10 @@ int main(int argc, char** argv)
     const bool stdinTaken = isStandardStreamName(inWmName) && pInFile == stdin;
     FILE* pWmFile = stdinTaken ? nullptr : openInputName(inWmName, wmOwner);
     if (pWmFile == nullptr) {
+        const int err = errno;
         printNow(pConsole, "Watermark data file \"%s\" not found\n", inWmName);
         explain(inWmName, stdinTaken ? "standard input is already the source video"
-                                     : openFailureReason(inWmName, errno, {}));
+                                     : openFailureReason(inWmName, err, {}));
         return 3;
     }
     // Standard output carries the messages, so the video cannot go there
@@ -132,4 +134,9 @@ int main(int argc, char** argv)
         printNow(pConsole, "wrote %" PRId64 " frames\n", run.frameCount);
     releaseFrameBuffer();
     return status;
+}
+
+int main(int argc, char** argv)
+{
+    return finishStandardOutput("wmstamp", stampMain(argc, argv));
 }
