@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -388,6 +389,30 @@ TEST(Wmstamp, ReaderThatGoesAwayIsAWriteError)
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 5);
     EXPECT_EQ(r.out, console(kBanner + "Error writing output file \"" + out + "\": Broken pipe\n"));
+#endif
+}
+
+// Ctrl-C while the data pipe has nothing to give is a stop like any other:
+// the frames written stay, and the run ends by the signal.
+TEST(Wmstamp, AStopWhileWaitingOnTheDataEndsByTheSignal)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: signals";
+#else
+    TempDir dir;
+    const std::string src = dir.path("src.yuv");
+    writeFile(src, makeVideo(2, 0, 25));
+    // The null device takes frames at once, so once record 0 is read, frame
+    // 0 goes out and the run waits on the pipe for record 1.
+    FeedPipe feed(dir);
+    ToolProcess tool(kStamp, {src, feed.path(), nullDevice()});
+    ASSERT_TRUE(feed.write(Bytes(60, 7)));
+    ASSERT_TRUE(feed.waitUntilRead());
+    tool.sendSignal(SIGINT);
+    const RunResult r = tool.finish();
+    EXPECT_EQ(r.signal, SIGINT);
+    EXPECT_EQ(r.out, kBanner + "Interrupted after 1 frames\n");
+    EXPECT_EQ(r.err, "");
 #endif
 }
 

@@ -13,6 +13,10 @@ int nextPayload(FrameRun& run)
     }
     const PayloadRead payload = readNextPayload(run.wm, run.markDat.data());
     if (payload == PayloadRead::failed) {
+        // A stop signal breaks a blocked read of the data (a pipe): no
+        // error, the run ends by the signal with the frames it wrote.
+        if (stopRequested(run))
+            return statusIoError;
         printNow(run.pConsole, "Error reading watermark data file \"%s\": %s\n", run.wm.data.name,
                  ioReason(errno));
         return statusIoError;
