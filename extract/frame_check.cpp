@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform.h"
 #include "reed_solomon.h"
 
 int reportReason(int status, const char* what, const char* name, const char* reason)
@@ -50,7 +51,6 @@ int checkFrame(FrameCheck& check, FrameVerdict& verdict)
     verdict.frame = tally.frames;
     verdict.margin =
         decodeBandRows(frameBuf, frameBuf + frameWidth, payloadSize, verdict.payload.data());
-    tally.smallestMargin = std::min(tally.smallestMargin, verdict.margin);
 
     // Which record the frame carries comes first.
     FrameMatch& match = verdict.match;
@@ -58,8 +58,12 @@ int checkFrame(FrameCheck& check, FrameVerdict& verdict)
         match = check.aligner != nullptr ? check.aligner->match(verdict.payload.data())
                                          : matchByPosition(check, verdict.frame);
     if (check.dataError != 0)
-        return reportFailure(5, "error reading watermark data file", check.data->data.name,
-                             check.dataError);
+        return stopSignalSeen() != 0
+                   ? statusStopped
+                   : reportFailure(5, "error reading watermark data file", check.data->data.name,
+                                   check.dataError);
+    tally.smallestMargin = std::min(tally.smallestMargin, verdict.margin);
+    ++tally.frames;
     // The notice comes with the first frame that has no whole record of its
     // own: the padded short one, or the last one again.
     const bool beyondWhole = match.step != Step::unidentified && check.data != nullptr &&

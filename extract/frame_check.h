@@ -20,8 +20,8 @@ struct FrameCheck {
     RecordStore store;
     int dataError = 0;               // errno of a failed read of DATA
     FrameAligner* aligner = nullptr; // nullptr: frame k is compared with record k
-    NamedStream payloads;            // the extract form's output
-    NamedStream report;              // --report, or no stream
+    PieceOutput payloads;            // the extract form's output
+    PieceOutput report;              // --report, or no stream
     bool ranOutSaid = false;
     Tally tally;
 };
@@ -38,8 +38,13 @@ struct FrameVerdict {
     bool ranOut = false; // the first frame past the data's whole records
 };
 
+// What a pass returns when a stop signal ended it: nothing to say but the
+// summary, and the program then ends by the signal.
+constexpr int statusStopped = -1;
+
 // Checks the frame whose band rows start frameBuf and counts it in the
-// tally. 0, or the status of a failure, said.
+// tally. 0; the status of a failure, said; or statusStopped, when a stop
+// broke a read of the data (the frame is then not counted).
 int checkFrame(FrameCheck& check, FrameVerdict& verdict);
 
 int reportReason(int status, const char* what, const char* name, const char* reason);

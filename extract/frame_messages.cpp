@@ -78,7 +78,7 @@ void sayFrame(const FrameCheck& check, const FrameVerdict& v)
 void saySummary(const FrameCheck& check)
 {
     const Tally& tally = check.tally;
-    if (tally.noBand == tally.frames)
+    if (tally.frames > 0 && tally.noBand == tally.frames)
         printNow(stderr, "wmextract: no watermark band found in \"%s\"\n", check.videoName);
     char code[80] = "";
     if (check.args->fecDataBytes != 0)

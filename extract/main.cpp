@@ -1,10 +1,12 @@
 // wmextract: reads the watermark band back from raw 1920x1080 YUV 4:2:0
 // video, writing each frame's payload or checking it against the data that
 // was stamped.
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "arguments.h"
 #include "exit_status.h"
@@ -44,6 +46,12 @@ constexpr const char* usageText =
     "4 every payload is exact but records are missing, repeated or out of\n"
     "order, 5 a read or write error, 6 no memory for a frame.\n";
 
+// A failed transfer, said, or statusStopped where a stop signal broke it.
+int transferFailure(const char* what, const char* name, int err)
+{
+    return stopSignalSeen() != 0 ? statusStopped : reportFailure(5, what, name, err);
+}
+
 // The rest of the pass, from a first whole frame already in frameBuf: each
 // frame checked, said, and written as a payload and a report line.
 int readBands(VideoReader& video, FrameCheck& check)
@@ -51,25 +59,70 @@ int readBands(VideoReader& video, FrameCheck& check)
     const bool showProgress = isTerminal(stderr);
     const size_t recordSize =
         check.args->fecDataBytes == 0 ? payloadSize : static_cast<size_t>(check.args->fecDataBytes);
-    BlockRead read = BlockRead::whole;
-    while (read == BlockRead::whole) {
+    for (;;) {
         FrameVerdict verdict;
         if (const int status = checkFrame(check, verdict))
             return status;
         sayFrame(check, verdict);
         if (check.data == nullptr &&
-            !writeBlock(check.payloads.pFile, verdict.payload.data(), recordSize))
-            return reportFailure(5, "error writing payload file", check.payloads.name, errno);
-        if (check.report.pFile != nullptr && !writeReportLine(check.report, check, verdict))
-            return reportFailure(5, "error writing report file", check.report.name, errno);
-        ++check.tally.frames;
+            !writePiece(check.payloads, verdict.payload.data(), recordSize))
+            return transferFailure("error writing payload file", check.payloads.stream.name,
+                                   errno);
+        if (check.report.stream.pFile != nullptr && !writeReportLine(check.report, check, verdict))
+            return transferFailure("error writing report file", check.report.stream.name, errno);
         if (showProgress && check.tally.frames % 10 == 0)
             printNow(stderr, "frame# %" PRId64 "        \r", check.tally.frames);
-        read = readBand(video);
+        // A stop that came while the frame was checked ends the pass before
+        // the next read waits.
+        if (stopSignalSeen() != 0)
+            return statusStopped;
+        const BlockRead read = readBand(video);
+        if (read == BlockRead::end)
+            return 0;
+        if (read == BlockRead::failed)
+            return transferFailure("error reading video file", video.stream.name, errno);
     }
-    if (read == BlockRead::failed)
-        return reportFailure(5, "error reading video file", video.stream.name, errno);
-    return 0;
+}
+
+// Ends a pass that a stop signal cut short: what the frames checked so far
+// add up to, and then the signal, so that the shell sees it.
+[[noreturn]] void endByStop(const FrameCheck& check)
+{
+    const int64_t frames = check.tally.frames;
+    printNow(stderr, "wmextract: interrupted after %" PRId64 " %s\n", frames,
+             plural(frames, "frame", "frames"));
+    if (frames > 0)
+        saySummary(check);
+    endBySignal(stopSignalSeen());
+}
+
+// After a failure or a stop, an output keeps only its whole records or
+// lines; a cut that fails is said.
+void keepWhole(PieceOutput& out, const char* what)
+{
+    if (out.stream.pFile != nullptr && !keepWholePieces(out))
+        reportFailure(5, what, out.stream.name, errno);
+}
+
+// Closes an output after a pass; the status of a failure, said, or 0.
+int closeOutput(PieceOutput& out, Stream& owner, const char* what)
+{
+    if (out.stream.pFile == nullptr)
+        return 0;
+    owner.release();
+    return closeOutputStream(out.stream.pFile) ? 0 : reportFailure(5, what, out.stream.name, errno);
+}
+
+// The records of DATA, or their index, did not fit in memory.
+int reportNoMemory(const FrameCheck& check)
+{
+    int64_t unread = 0;
+    (void)countUnusedRecords(*check.data, unread);
+    const int64_t records = static_cast<int64_t>(check.store.records.size()) + unread;
+    char reason[80];
+    std::snprintf(reason, sizeof reason, "not enough memory for its %" PRId64 " %s", records,
+                  plural(records, "record", "records"));
+    return reportReason(6, "cannot hold watermark data file", check.data->data.name, reason);
 }
 
 // Says what the pass left aside, so that a verdict on part of a video does
@@ -94,14 +147,17 @@ void reportLeftovers(const VideoReader& video, const FrameCheck* check)
 
 // Opens a file the run writes from scratch, after the first whole frame.
 bool openOutput(const char* name, const char* what, const ExtractArgs& args,
-                std::initializer_list<HeldFile> inputs, NamedStream& stream, Stream& owner)
+                std::initializer_list<HeldFile> inputs, PieceOutput& out, Stream& owner)
 {
     const char* reason = nullptr;
-    stream.name = name;
-    stream.pFile = openFreshOutput(name, args.force, inputs, owner, reason);
-    if (stream.pFile == nullptr)
+    out.stream.name = name;
+    out.stream.pFile = openFreshOutput(name, args.force, inputs, owner, reason);
+    if (out.stream.pFile == nullptr) {
         reportReason(2, what, name, reason);
-    return stream.pFile != nullptr;
+        return false;
+    }
+    startPieces(out);
+    return true;
 }
 
 } // namespace
@@ -152,36 +208,52 @@ int extractMain(int argc, char** argv)
     FrameCheck check;
     check.args = &args;
     check.videoName = args.video;
-    FrameAligner aligner(check.store);
-    if (verify) {
-        check.data = &data;
-        attachData(check.store, data, args.fecDataBytes, check.dataError);
-        if (check.dataError != 0)
-            return reportFailure(5, "error reading watermark data file", data.data.name,
-                                 check.dataError);
-        // One record, or none, identifies nothing: its frames keep to position.
-        const bool oneRecord = check.store.complete && check.store.records.size() <= 1;
-        if (!args.byPosition && !oneRecord)
-            check.aligner = &aligner;
-    }
-
     if (!setUpFrameBuffer()) {
         printNow(stderr, "wmextract: cannot allocate the frame buffer\n");
         return 6;
     }
-    // PAYLOADS is created only once VIDEO proves to be video: swapping the
-    // two forms' arguments must not empty a stamped video.
+    // From here a stop ends the pass at a frame boundary, said.
+    catchStopSignals();
+    // VIDEO is looked at before DATA is read, and PAYLOADS is created only
+    // once VIDEO proves to be video: the two forms' arguments swapped must
+    // neither empty a stamped video nor read all of it as data.
     startReading(video, args.bandOnly);
     const BlockRead first = readBand(video);
     if (first != BlockRead::whole) {
         const int err = errno; // free may change it
         releaseFrameBuffer();
+        if (stopSignalSeen() != 0)
+            endByStop(check);
         if (first == BlockRead::failed)
             return reportFailure(5, "error reading video file", video.stream.name, err);
         reportLeftovers(video, nullptr);
         printNow(stderr, "wmextract: no whole frame to %s in \"%s\"\n",
                  verify ? "verify" : "extract", video.stream.name);
         return 3;
+    }
+
+    FrameAligner aligner(check.store);
+    if (verify) {
+        check.data = &data;
+        try {
+            attachData(check.store, data, args.fecDataBytes, check.dataError);
+        } catch (const std::bad_alloc&) {
+            releaseFrameBuffer();
+            return reportNoMemory(check);
+        }
+        if (check.dataError != 0) {
+            releaseFrameBuffer();
+            return reportFailure(5, "error reading watermark data file", data.data.name,
+                                 check.dataError);
+        }
+        // One record, or none, identifies nothing: its frames keep to position.
+        const bool oneRecord = check.store.complete && check.store.records.size() <= 1;
+        if (!args.byPosition && !oneRecord)
+            check.aligner = &aligner;
+    }
+    if (stopSignalSeen() != 0) {
+        releaseFrameBuffer();
+        endByStop(check);
     }
     // A report goes to standard output only where the payloads do not.
     Stream payloadOwner, reportOwner;
@@ -192,29 +264,39 @@ int extractMain(int argc, char** argv)
         (args.report == nullptr || openOutput(args.report, "cannot open report file", args,
                                               {{video.stream.pFile, "it is the video itself"},
                                                {data.data.pFile, "it is the watermark data file"},
-                                               {check.payloads.pFile, "it is the payload file"}},
+                                               {check.payloads.stream.pFile,
+                                               "it is the payload file"}},
                                               check.report, reportOwner));
-    if (!opened) {
-        releaseFrameBuffer();
-        return 2;
+    int status = opened ? 0 : 2;
+    if (status == 0 && check.report.stream.pFile != nullptr && !startReport(check.report))
+        status = reportFailure(5, "error writing report file", check.report.stream.name, errno);
+    if (status == 0) {
+        try {
+            status = readBands(video, check);
+        } catch (const std::bad_alloc&) {
+            status = reportNoMemory(check);
+        }
     }
-    if (check.report.pFile != nullptr && !startReport(check.report)) {
-        releaseFrameBuffer();
-        return reportFailure(5, "error writing report file", check.report.name, errno);
-    }
-
-    const int status = readBands(video, check);
     releaseFrameBuffer();
+    if (!opened)
+        return 2;
+    if (status != 0) {
+        keepWhole(check.payloads, "cannot cut back payload file");
+        keepWhole(check.report, "cannot cut back report file");
+    }
+    const int closed =
+        std::max(closeOutput(check.report, reportOwner, "error writing report file"),
+                 closeOutput(check.payloads, payloadOwner, "error writing payload file"));
+    if (status == statusStopped)
+        endByStop(check);
+    if (status == 0)
+        status = closed;
+    // A pass that failed still says what its frames showed.
+    if (status == 0)
+        reportLeftovers(video, verify ? &check : nullptr);
+    saySummary(check);
     if (status != 0)
         return status;
-    reportLeftovers(video, verify ? &check : nullptr);
-    reportOwner.release();
-    if (check.report.pFile != nullptr && !closeOutputStream(check.report.pFile))
-        return reportFailure(5, "error writing report file", check.report.name, errno);
-    payloadOwner.release();
-    if (extract && !closeOutputStream(check.payloads.pFile))
-        return reportFailure(5, "error writing payload file", check.payloads.name, errno);
-    saySummary(check);
     return exitStatus(check.tally, check.aligner != nullptr ? &check.aligner->totals() : nullptr,
                       verify);
 }

@@ -25,27 +25,30 @@ const char* stepName(Step step)
 
 } // namespace
 
-bool startReport(const NamedStream& report)
+bool startReport(PieceOutput& report)
 {
-    return std::fputs("frame,record,bit_errors,margin,next_bits,step,ambiguous\n", report.pFile) >=
-           0;
+    static const char header[] = "frame,record,bit_errors,margin,next_bits,step,ambiguous\n";
+    return writePiece(report, header, sizeof header - 1);
 }
 
-bool writeReportLine(const NamedStream& report, const FrameCheck& check, const FrameVerdict& v)
+bool writeReportLine(PieceOutput& report, const FrameCheck& check, const FrameVerdict& v)
 {
-    // The record columns stay empty where there is no record.
+    // Formatted first, then written in one piece: a line reaches the file
+    // whole, as its frame is checked. The record columns stay empty where
+    // there is no record.
     const FrameMatch& m = v.match;
-    int written = 0;
+    char line[160];
+    int length = 0;
     if (check.data == nullptr)
-        written = std::fprintf(report.pFile, "%" PRId64 ",,,%.2f,,%s,\n", v.frame, v.margin,
+        length = std::snprintf(line, sizeof line, "%" PRId64 ",,,%.2f,,%s,\n", v.frame, v.margin,
                                v.band ? "" : "no band");
     else if (m.step == Step::unidentified || !v.band)
-        written =
-            std::fprintf(report.pFile, "%" PRId64 ",,,%.2f,%d,%s,%d\n", v.frame, v.margin,
-                         m.nextBits, v.band ? "unidentified" : "no band", m.ambiguous ? 1 : 0);
-    else
-        written = std::fprintf(report.pFile, "%" PRId64 ",%" PRId64 ",%d,%.2f,%d,%s,%d\n", v.frame,
-                               m.record, v.bits, v.margin, m.nextBits, stepName(m.step),
+        length = std::snprintf(line, sizeof line, "%" PRId64 ",,,%.2f,%d,%s,%d\n", v.frame,
+                               v.margin, m.nextBits, v.band ? "unidentified" : "no band",
                                m.ambiguous ? 1 : 0);
-    return written > 0;
+    else
+        length = std::snprintf(line, sizeof line, "%" PRId64 ",%" PRId64 ",%d,%.2f,%d,%s,%d\n",
+                               v.frame, m.record, v.bits, v.margin, m.nextBits, stepName(m.step),
+                               m.ambiguous ? 1 : 0);
+    return writePiece(report, line, static_cast<size_t>(length));
 }

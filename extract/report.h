@@ -5,7 +5,8 @@
 #include "frame_check.h"
 
 // Writes the header line; false, with errno set, on failure.
-bool startReport(const NamedStream& report);
+bool startReport(PieceOutput& report);
 
-// Writes the frame's line; false, with errno set, on failure.
-bool writeReportLine(const NamedStream& report, const FrameCheck& check, const FrameVerdict& v);
+// Writes the frame's line, whole, at once; false, with errno set, on
+// failure.
+bool writeReportLine(PieceOutput& report, const FrameCheck& check, const FrameVerdict& v);

@@ -90,3 +90,24 @@ bool writeBlock(FILE* pFile, const uint8_t* buffer, size_t bytes)
     errno = 0;
     return std::fwrite(buffer, 1, bytes, pFile) == bytes;
 }
+
+void startPieces(PieceOutput& out)
+{
+    // Nothing held back in a buffer: each piece reaches the file or pipe in
+    // one write, and after a failure the file holds exactly what went.
+    std::setvbuf(out.stream.pFile, nullptr, _IONBF, 0);
+}
+
+bool writePiece(PieceOutput& out, const void* piece, size_t bytes)
+{
+    if (!writeBlock(out.stream.pFile, static_cast<const uint8_t*>(piece), bytes))
+        return false;
+    out.kept += bytes;
+    return true;
+}
+
+bool keepWholePieces(PieceOutput& out)
+{
+    std::clearerr(out.stream.pFile);
+    return cutFileTo(out.stream.pFile, out.kept);
+}

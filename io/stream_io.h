@@ -65,3 +65,23 @@ BlockRead readBlock(FILE* pFile, uint8_t* buffer, size_t bytes, size_t& got);
 // Writes one block; false, with errno set (0 for a short write without a
 // reason), when it did not all go.
 bool writeBlock(FILE* pFile, const uint8_t* buffer, size_t bytes);
+
+// An output made of whole pieces (payload records, report lines), each
+// written unbuffered as it is ready, so that a reader sees it at once
+// (`tail -f`, a pipe) and a failure or a stop can cut the output back to
+// the pieces that went whole: `kept` counts their bytes.
+struct PieceOutput {
+    NamedStream stream;
+    uint64_t kept = 0;
+};
+
+// Makes a freshly opened output unbuffered; before anything is written.
+void startPieces(PieceOutput& out);
+
+// Writes one piece; false, with errno set, when it did not all go.
+bool writePiece(PieceOutput& out, const void* piece, size_t bytes);
+
+// Cuts a regular-file output back to its whole pieces, after a failure or a
+// stop (what went into a pipe cannot be taken back). False, with errno set,
+// when the cut failed.
+bool keepWholePieces(PieceOutput& out);

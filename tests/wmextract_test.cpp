@@ -2,13 +2,15 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
-#include <chrono>
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "tool_runner.h"
 
@@ -155,8 +157,7 @@ TEST(Wmextract, ExitStatuses)
                                      "FILE] VIDEO PAYLOADS\n"),
                              0),
               0u);
-    for (const auto& [args, reason] :
-         std::vector<std::pair<std::vector<std::string>, std::string>>{
+    for (const auto& [args, reason] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{}, ""},
              {{s.video}, ""},
              {{"--verify", s.wm}, ""},
@@ -210,7 +211,8 @@ TEST(Wmextract, ExitStatuses)
     r = runTool(kExtract, {s.video, "/dev/full"});
     EXPECT_EQ(r.status, 5);
     EXPECT_EQ(r.err,
-              "wmextract: error writing payload file \"/dev/full\": No space left on device\n");
+              "wmextract: error writing payload file \"/dev/full\": No space left on device\n"
+              "extracted 1 payload, smallest margin 36.50\n");
 
 #endif
     // Nothing to verify is not a pass.
@@ -406,42 +408,54 @@ TEST(Wmextract, BandOnlyInputReadsBack)
     EXPECT_EQ(r.status, 3);
 }
 
-TEST(Wmextract, UnfriendlyStartsAndLimits)
+TEST(Wmextract, ClosedStandardStreamsAreNeverTakenForFiles)
 {
 #ifdef _WIN32
-    GTEST_SKIP() << "POSIX only: descriptors, O_NONBLOCK and file-size limits";
+    GTEST_SKIP() << "POSIX only: closed descriptors";
 #else
     TempDir dir;
     const Stamped s = stampClip(dir, 2, 120);
     // A closed standard input reads as empty, never as the data file that
     // would otherwise take its number.
     writeFile(dir.path("big.bin"), makeRandomBytes(kFrame, 42));
-    RunOptions closed;
-    closed.closeStandardStreams = true;
     RunResult r = runTool("/bin/sh", {"-c", shellQuote(kExtract) + " --verify " +
                                                 shellQuote(dir.path("big.bin")) + " - <&- 2>" +
                                                 shellQuote(dir.path("err.txt"))});
     EXPECT_EQ(r.status, 3);
     const std::string message = "wmextract: no whole frame to verify in \"-\"\n";
     EXPECT_EQ(readFile(dir.path("err.txt")), Bytes(message.begin(), message.end()));
+    RunOptions closed;
+    closed.closeStandardStreams = true;
     r = runTool(kExtract, {s.video, dir.path("p.bin")}, closed);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(readFile(dir.path("p.bin")), s.data);
+#endif
+}
 
+TEST(Wmextract, ANonBlockingPipeAsVideoIsWaitedFor)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: O_NONBLOCK";
+#else
+    TempDir dir;
+    const Stamped s = stampClip(dir, 1, 120);
     // A non-blocking pipe as standard input, with its data still to come.
+    // DATA is a named pipe that the reader opens only once it has set up
+    // its standard input: the open below returns then.
     FeedPipe feed(dir);
+    const std::string data = dir.path("data.pipe");
+    ASSERT_EQ(mkfifo(data.c_str(), 0600), 0);
     RunOptions nonBlocking;
     nonBlocking.input = feed.path();
     nonBlocking.nonBlockingInput = true;
-    ToolProcess reader(kExtract, {"--by-position", "--verify", s.wm, "-"}, nonBlocking);
-    // The reader enlarges its input pipe just before its first read, so once
-    // the pipe has grown, that read finds it empty.
-    const long before = feed.bufferSize();
-    for (int i = 0; i < 1000 && feed.bufferSize() == before; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_GT(feed.bufferSize(), before) << "the reader never set up its input";
-    // Fed a piece at a time, so that a reader that gave up fails the test
-    // instead of leaving it blocked on a full pipe.
+    ToolProcess reader(kExtract, {"--by-position", "--verify", data, "-"}, nonBlocking);
+    const int dataFd = open(data.c_str(), O_WRONLY);
+    ASSERT_GE(dataFd, 0);
+    ASSERT_EQ(write(dataFd, s.data.data(), s.data.size()), static_cast<ssize_t>(s.data.size()));
+    close(dataFd);
+    // Fed a piece at a time, each once the last is read, so that the reader
+    // finds its pipe empty again and again; one that gave up on an empty
+    // pipe fails the test.
     const Bytes frame = makeVideo(1, 0, 43);
     for (size_t at = 0; at < kFrame; at += 65536) {
         const auto begin = frame.begin() + static_cast<long>(at);
@@ -450,23 +464,87 @@ TEST(Wmextract, UnfriendlyStartsAndLimits)
         ASSERT_TRUE(feed.waitUntilRead()) << "the reader stopped at byte " << at;
     }
     feed.close();
-    r = reader.finish();
+    const RunResult r = reader.finish();
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_EQ(r.err, "frame 0: no band\n"
-                     "wmextract: 1 record of \"" +
-                         s.wm +
-                         "\" was not used\n"
-                         "wmextract: no watermark band found in \"-\"\n"
-                         "checked 1 frame, 1 differ, 238 bit errors, smallest margin 0.08\n");
+                     "wmextract: no watermark band found in \"-\"\n"
+                     "checked 1 frame, 1 differ, 238 bit errors, smallest margin 0.08\n");
+#endif
+}
 
-    // The payloads fit the stream's buffer, so only the close can fail.
+// A stop or a full file in the middle of a pass leaves whole payload
+// records and whole report lines, and the summary of the frames checked;
+// the report follows the frames as they are checked.
+TEST(Wmextract, StopsAndFullFilesLeaveWholeRecordsLinesAndTheSummary)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: signals and file-size limits";
+#else
+    TempDir dir;
+    const Stamped s = stampClip(dir, 3, 180);
+    const Bytes video = readFile(s.video);
+    const std::string payloads = dir.path("p.bin"), report = dir.path("r.csv");
+    const std::string header = "frame,record,bit_errors,margin,next_bits,step,ambiguous\n";
+    {
+        // Two frames and half of the third: the reader waits for the rest.
+        FeedPipe feed(dir);
+        ToolProcess tool(kExtract, {"--report", report, feed.path(), payloads});
+        ASSERT_TRUE(feed.write(Bytes(video.begin(), video.begin() + kFrame * 5 / 2)));
+        ASSERT_TRUE(feed.waitUntilRead());
+        const std::string lines = header + "0,,,36.50,,,\n1,,,36.50,,,\n";
+        // Both frames' lines are in the report while the run goes on.
+        EXPECT_EQ(readFile(report), Bytes(lines.begin(), lines.end()));
+        tool.sendSignal(SIGINT);
+        const RunResult r = tool.finish();
+        EXPECT_EQ(r.signal, SIGINT);
+        EXPECT_EQ(r.err, "wmextract: interrupted after 2 frames\n"
+                         "extracted 2 payloads, smallest margin 36.50\n");
+        EXPECT_EQ(readFile(payloads), Bytes(s.data.begin(), s.data.begin() + 120));
+        EXPECT_EQ(readFile(report), Bytes(lines.begin(), lines.end()));
+    }
+    {
+        // The verify form waiting on a DATA pipe for its second record.
+        FeedPipe feed(dir);
+        ToolProcess tool(kExtract,
+                         {"--report", report, "--force", "--verify", feed.path(), s.video});
+        ASSERT_TRUE(feed.write(Bytes(s.data.begin(), s.data.begin() + 60)));
+        ASSERT_TRUE(feed.waitUntilRead());
+        tool.sendSignal(SIGTERM);
+        const RunResult r = tool.finish();
+        EXPECT_EQ(r.signal, SIGTERM);
+        EXPECT_EQ(r.err, "wmextract: interrupted after 1 frame\n"
+                         "checked 1 frame, 0 differ, 0 bit errors, smallest margin 36.50; "
+                         "records 0-0: 1 matched, 0 missing, 0 repeated, 0 out of order\n");
+        // No other record is known yet: next_bits is past any distance.
+        const std::string lines = header + "0,0,0,36.50,480,in step,0\n";
+        EXPECT_EQ(readFile(report), Bytes(lines.begin(), lines.end()));
+    }
+    // A file that takes no more: a payload record and a report line that
+    // went in part are taken out again, and the summary still comes.
     RunOptions limited;
     limited.fileSizeLimit = 100;
-    r = runTool(kExtract, {s.video, dir.path("p2.bin")}, limited);
+    RunResult r = runTool(kExtract, {"--force", s.video, payloads}, limited);
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 5);
-    EXPECT_EQ(r.err, "wmextract: error writing payload file \"" + dir.path("p2.bin") +
-                         "\": File too large\n");
+    EXPECT_EQ(r.err, "wmextract: error writing payload file \"" + payloads +
+                         "\": File too large\n"
+                         "extracted 2 payloads, smallest margin 36.50\n");
+    EXPECT_EQ(readFile(payloads), Bytes(s.data.begin(), s.data.begin() + 60));
+    // The report of an unlimited run, cut after its first line, is what a
+    // limited one keeps.
+    r = runTool(kExtract, {"--report", dir.path("all.csv"), "--verify", s.wm, s.video});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Bytes all = readFile(dir.path("all.csv"));
+    const auto secondLine =
+        std::find(all.begin() + static_cast<long>(header.size()), all.end(), '\n');
+    ASSERT_NE(secondLine, all.end());
+    r = runTool(kExtract, {"--report", report, "--force", "--verify", s.wm, s.video}, limited);
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.err, "wmextract: error writing report file \"" + report +
+                         "\": File too large\n"
+                         "checked 2 frames, 0 differ, 0 bit errors, smallest margin 36.50; "
+                         "records 0-1: 2 matched, 0 missing, 0 repeated, 0 out of order\n");
+    EXPECT_EQ(readFile(report), Bytes(all.begin(), secondLine + 1));
 #endif
 }
 
@@ -486,16 +564,16 @@ TEST(Wmextract, ProgressOnATerminalAndAPayloadWriteErrorAtOnce)
                      "checked 21 frames, 0 differ, 0 bit errors, smallest margin 36.50; records "
                      "0-20: 21 matched, 0 missing, 0 repeated, 0 out of order\r\n");
 
-    // An endless video: only stopping at the first failed write ends it.
-    // Its frames, black with no colour, are no band.
+    // An endless video: only stopping at the first failed write ends it,
+    // and each payload is written as its frame is read. Its frames, black
+    // with no colour, are no band.
     r = runTool(kExtract, {"/dev/zero", "/dev/full"});
     EXPECT_EQ(r.status, 5);
-    std::string expected;
-    for (size_t frame = 0; expected.size() + 80 < r.err.size(); ++frame)
-        expected += "frame " + std::to_string(frame) + ": no band\n";
-    EXPECT_EQ(r.err, expected +
-                         "wmextract: error writing payload file \"/dev/full\": No space left on "
-                         "device\n");
+    EXPECT_EQ(r.err, "frame 0: no band\n"
+                     "wmextract: error writing payload file \"/dev/full\": No space left on "
+                     "device\n"
+                     "wmextract: no watermark band found in \"/dev/zero\"\n"
+                     "extracted 1 payload, smallest margin 36.50\n");
 #endif
 }
 
