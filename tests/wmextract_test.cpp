@@ -46,6 +46,24 @@ void encodeRecord(const Bytes& payload, Bytes& band)
     std::copy(band.begin(), band.begin() + 1920, band.begin() + 1920);
 }
 
+// The bits in which record r of `data` differs from the nearest of its
+// other records.
+int nearestOther(const Bytes& data, int r)
+{
+    int nearest = 481;
+    for (size_t k = 0; k < data.size() / 60; ++k) {
+        int bits = 0;
+        for (size_t i = 0; i < 60; ++i) {
+            unsigned x = data[k * 60 + i] ^ data[static_cast<size_t>(r) * 60 + i];
+            for (; x != 0; x &= x - 1)
+                ++bits;
+        }
+        if (bits > 0)
+            nearest = std::min(nearest, bits);
+    }
+    return nearest;
+}
+
 } // namespace
 
 TEST(Wmextract, PayloadsComeBackByteForByteThroughFilesAndPipes)
@@ -609,17 +627,33 @@ TEST(Wmextract, IdentifiesFramesByContentAndReportsEach)
                              "checked 8 frames, 1 differ, 0 bit errors, smallest margin 36.50; "
                              "records 0-7: 6 matched, 1 missing, 1 repeated, 1 out of order\n"));
     const Bytes csv = readFile(dir.path("r.csv"));
-    // A data file for programs: line feeds alone, on every platform.
+    // A data file for programs: line feeds alone, on every platform. An
+    // exact frame's next_bits is its record's distance to the nearest
+    // other record of DATA, counted here on its own.
+    const auto next = [&](int k) { return ",36.50," + std::to_string(nearestOther(data, k)); };
     EXPECT_EQ(std::string(csv.begin(), csv.end()),
-              std::string("frame,record,bit_errors,margin,next_bits,step,ambiguous\n"
-                          "0,0,0,36.50,256,in step,0\n"
-                          "1,2,0,36.50,218,after missing,0\n"
-                          "2,2,0,36.50,218,repeat,0\n"
-                          "3,4,0,36.50,233,after missing,0\n"
-                          "4,3,0,36.50,218,out of order,0\n"
-                          "5,5,0,36.50,222,in step,0\n"
-                          "6,,,36.50,234,unidentified,0\n"
-                          "7,7,0,36.50,235,in step,0\n"));
+              "frame,record,bit_errors,margin,next_bits,step,ambiguous\n"
+              "0,0,0" +
+                  next(0) +
+                  ",in step,0\n"
+                  "1,2,0" +
+                  next(2) +
+                  ",after missing,0\n"
+                  "2,2,0" +
+                  next(2) +
+                  ",repeat,0\n"
+                  "3,4,0" +
+                  next(4) +
+                  ",after missing,0\n"
+                  "4,3,0" +
+                  next(3) +
+                  ",out of order,0\n"
+                  "5,5,0" +
+                  next(5) +
+                  ",in step,0\n"
+                  "6,,,36.50,234,unidentified,0\n"
+                  "7,7,0" +
+                  next(7) + ",in step,0\n");
     // The report is a file of the run's own: never over data unless forced.
     r = runTool(kExtract, {"--report", dir.path("wm.bin"), "--verify", dir.path("wm.bin"),
                            dir.path("v.yuv")});
