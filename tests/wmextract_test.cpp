@@ -677,6 +677,51 @@ TEST(Wmextract, IdentifiesFramesByContentAndReportsEach)
                                  "4,,,36.50,,,\n"));
 }
 
+// Video stamped with the records of `data` in the order `order`.
+std::string stampInOrder(const TempDir& dir, const Bytes& data, const std::vector<int>& order,
+                         const std::string& name)
+{
+    Bytes shown;
+    for (int r : order)
+        shown.insert(shown.end(), data.begin() + r * 60, data.begin() + r * 60 + 60);
+    writeFile(dir.path("shown.bin"), shown);
+    writeFile(dir.path("src.yuv"), makeVideo(static_cast<int>(order.size()), 0, 48));
+    EXPECT_EQ(runTool(kStamp, {dir.path("src.yuv"), dir.path("shown.bin"), dir.path(name)}).status,
+              0);
+    return dir.path(name);
+}
+
+// Two frames swapped, and nothing else, is a change of timing; a record
+// whose content stands elsewhere in DATA is marked in the report.
+TEST(Wmextract, ASwapAloneAndRepeatedContentAreSaid)
+{
+    TempDir dir;
+    const Bytes data = makeRandomBytes(4 * 60, 49);
+    writeFile(dir.path("wm.bin"), data);
+    const std::string swapped = stampInOrder(dir, data, {0, 2, 1, 3}, "swapped.yuv");
+    RunResult r = runTool(kExtract, {"--verify", dir.path("wm.bin"), swapped});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.err, console("record 1 missing between frames 0 and 1\n"
+                             "frame 2 is out of order: record 1 after record 2\n"
+                             "checked 4 frames, 0 differ, 0 bit errors, smallest margin 36.50; "
+                             "records 0-3: 4 matched, 0 missing, 0 repeated, 1 out of order\n"));
+
+    // Record 3 carries record 1's content: the order tells the two apart.
+    Bytes repeating = data;
+    std::copy(data.begin() + 60, data.begin() + 120, repeating.begin() + 180);
+    writeFile(dir.path("repeating.bin"), repeating);
+    const std::string video = stampInOrder(dir, repeating, {0, 1, 2, 3}, "repeating.yuv");
+    r = runTool(kExtract, {"--report", "-", "--verify", dir.path("repeating.bin"), video});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto line = [&](int frame, bool ambiguous) {
+        return std::to_string(frame) + "," + std::to_string(frame) + ",0,36.50," +
+               std::to_string(nearestOther(repeating, frame)) + ",in step," +
+               (ambiguous ? "1" : "0") + "\n";
+    };
+    EXPECT_EQ(r.out, "frame,record,bit_errors,margin,next_bits,step,ambiguous\n" + line(0, false) +
+                         line(1, true) + line(2, false) + line(3, true));
+}
+
 // A video read the wrong way, or one never stamped, is said to carry no
 // band rather than read as payloads.
 TEST(Wmextract, FramesWithoutABandAreNamed)
