@@ -44,7 +44,7 @@ constexpr const char* usageText =
     "Exit status: 0 success, 1 usage, 2 a file cannot be opened, 3 a frame\n"
     "differs, is unidentified or uncorrectable, or VIDEO has no whole frame,\n"
     "4 every payload is exact but records are missing, repeated or out of\n"
-    "order, 5 a read or write error, 6 no memory for a frame.\n";
+    "order, 5 a read or write error, 6 no memory for a frame or the data.\n";
 
 // A failed transfer, said, or statusStopped where a stop signal broke it.
 int transferFailure(const char* what, const char* name, int err)
@@ -66,8 +66,7 @@ int readBands(VideoReader& video, FrameCheck& check)
         sayFrame(check, verdict);
         if (check.data == nullptr &&
             !writePiece(check.payloads, verdict.payload.data(), recordSize))
-            return transferFailure("error writing payload file", check.payloads.stream.name,
-                                   errno);
+            return transferFailure("error writing payload file", check.payloads.stream.name, errno);
         if (check.report.stream.pFile != nullptr && !writeReportLine(check.report, check, verdict))
             return transferFailure("error writing report file", check.report.stream.name, errno);
         if (showProgress && check.tally.frames % 10 == 0)
@@ -257,16 +256,15 @@ int extractMain(int argc, char** argv)
     }
     // A report goes to standard output only where the payloads do not.
     Stream payloadOwner, reportOwner;
-    const bool opened =
-        (!extract || openOutput(args.payloads, "cannot open payload file", args,
-                                {{video.stream.pFile, "it is the video itself"}}, check.payloads,
-                                payloadOwner)) &&
-        (args.report == nullptr || openOutput(args.report, "cannot open report file", args,
-                                              {{video.stream.pFile, "it is the video itself"},
-                                               {data.data.pFile, "it is the watermark data file"},
-                                               {check.payloads.stream.pFile,
-                                               "it is the payload file"}},
-                                              check.report, reportOwner));
+    const bool opened = (!extract || openOutput(args.payloads, "cannot open payload file", args,
+                                                {{video.stream.pFile, "it is the video itself"}},
+                                                check.payloads, payloadOwner)) &&
+                        (args.report == nullptr ||
+                         openOutput(args.report, "cannot open report file", args,
+                                    {{video.stream.pFile, "it is the video itself"},
+                                     {data.data.pFile, "it is the watermark data file"},
+                                     {check.payloads.stream.pFile, "it is the payload file"}},
+                                    check.report, reportOwner));
     int status = opened ? 0 : 2;
     if (status == 0 && check.report.stream.pFile != nullptr && !startReport(check.report))
         status = reportFailure(5, "error writing report file", check.report.stream.name, errno);

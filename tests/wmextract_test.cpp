@@ -426,6 +426,39 @@ TEST(Wmextract, BandOnlyInputReadsBack)
     EXPECT_EQ(r.status, 3);
 }
 
+// The verify form looks at VIDEO before it reads DATA, and DATA that does
+// not fit in memory ends with a status and a message, never an abort.
+TEST(Wmextract, ALargeDataIsReadOnlyForAVideoAndWithinMemory)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "POSIX only: an address-space limit";
+#elif defined(WM_SANITIZED)
+    GTEST_SKIP() << "the sanitizers reserve more address space than any limit allows";
+#else
+    TempDir dir;
+    const Stamped s = stampClip(dir, 1, 60);
+    // 1 GiB of data, sparse: nothing on disk, 17,895,698 records.
+    const std::string big = dir.path("big.bin");
+    writeFile(big, {});
+    std::filesystem::resize_file(big, 1ull << 30);
+    RunOptions limited;
+    limited.addressSpaceLimit = 256ul << 20;
+    // The two swapped: the video is too short for a frame, and DATA is
+    // never read.
+    RunResult r = runTool(kExtract, {"--verify", big, s.wm}, limited);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "wmextract: ignored an incomplete last frame of 60 bytes\n"
+                     "wmextract: no whole frame to verify in \"" +
+                         s.wm + "\"\n");
+    r = runTool(kExtract, {"--verify", big, s.video}, limited);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, 6);
+    EXPECT_EQ(r.err, "wmextract: cannot hold watermark data file \"" + big +
+                         "\": not enough memory for its 17895698 records\n");
+#endif
+}
+
 TEST(Wmextract, ClosedStandardStreamsAreNeverTakenForFiles)
 {
 #ifdef _WIN32
