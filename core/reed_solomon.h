@@ -17,6 +17,13 @@ constexpr int maxDataBytes = 58;
 // them, into word[dataBytes .. 60). dataBytes from 1 to 59.
 void rsEncode(uint8_t word[payloadSize], int dataBytes);
 
+// How many syndromes, from S_0 on, are zero, up to 60 - minDataBytes. The
+// codes are nested (a word packed with P parity bytes is a word of every
+// code with fewer), so a clean word packed with P has at least P, and more
+// only by chance, 1 in 256 for each. It stops at the first that is not
+// zero: a damaged word costs one.
+int rsZeroSyndromes(const uint8_t word[payloadSize]);
+
 // Corrects `word` in place, taking the bytes at `erasures` (indices into
 // the word, each at most once) as unknown. Returns the number of bytes it
 // changed, or -1 when the word is beyond the code's reach (more than

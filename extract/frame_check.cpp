@@ -51,6 +51,18 @@ int checkFrame(FrameCheck& check, FrameVerdict& verdict)
     verdict.frame = tally.frames;
     verdict.margin =
         decodeBandRows(frameBuf, frameBuf + frameWidth, payloadSize, verdict.payload.data());
+    const int dataBytes = check.args->fecDataBytes;
+    if (dataBytes != 0) {
+        check.packing.dataBytes = dataBytes;
+        if (const int found = notePacking(check.packing, verdict.payload.data())) {
+            check.refused = true;
+            printNow(
+                stderr,
+                "wmextract: --fec %d: the payloads were packed with %d data bytes (--fec %d)\n",
+                dataBytes, found, found);
+            return 3;
+        }
+    }
 
     // Which record the frame carries comes first.
     FrameMatch& match = verdict.match;
@@ -58,10 +70,9 @@ int checkFrame(FrameCheck& check, FrameVerdict& verdict)
         match = check.aligner != nullptr ? check.aligner->match(verdict.payload.data())
                                          : matchByPosition(check, verdict.frame);
     if (check.dataError != 0)
-        return stopSignalSeen() != 0
-                   ? statusStopped
-                   : reportFailure(5, "error reading watermark data file", check.data->data.name,
-                                   check.dataError);
+        return stopSignalSeen() != 0 ? statusStopped
+                                     : reportFailure(5, "error reading watermark data file",
+                                                     check.data->data.name, check.dataError);
     tally.smallestMargin = std::min(tally.smallestMargin, verdict.margin);
     ++tally.frames;
     // The notice comes with the first frame that has no whole record of its
@@ -71,7 +82,6 @@ int checkFrame(FrameCheck& check, FrameVerdict& verdict)
     verdict.ranOut = beyondWhole && !check.ranOutSaid;
     check.ranOutSaid = check.ranOutSaid || beyondWhole;
 
-    const int dataBytes = check.args->fecDataBytes;
     if (dataBytes != 0) {
         verdict.corrected = rsDecode(verdict.payload.data(), dataBytes);
         tally.corrected += verdict.corrected > 0 ? 1 : 0;

@@ -9,6 +9,7 @@
 
 #include "alignment.h"
 #include "arguments.h"
+#include "packing_check.h"
 #include "payload_reader.h"
 #include "stream_io.h"
 #include "tally.h"
@@ -23,6 +24,8 @@ struct FrameCheck {
     PieceOutput payloads;            // the extract form's output
     PieceOutput report;              // --report, or no stream
     bool ranOutSaid = false;
+    PackingCheck packing; // with --fec: whether K fits the payloads
+    bool refused = false; // the payloads were packed with another K
     Tally tally;
 };
 
@@ -43,8 +46,10 @@ struct FrameVerdict {
 constexpr int statusStopped = -1;
 
 // Checks the frame whose band rows start frameBuf and counts it in the
-// tally. 0; the status of a failure, said; or statusStopped, when a stop
-// broke a read of the data (the frame is then not counted).
+// tally. 0; the status of a failure, said (3 with `refused` set where the
+// payloads prove to be packed with another K than --fec's); or
+// statusStopped, when a stop broke a read of the data (the frame is then
+// not counted).
 int checkFrame(FrameCheck& check, FrameVerdict& verdict);
 
 int reportReason(int status, const char* what, const char* name, const char* reason);

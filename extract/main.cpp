@@ -278,6 +278,11 @@ int extractMain(int argc, char** argv)
     releaseFrameBuffer();
     if (!opened)
         return 2;
+    // What was written under a K the payloads do not have is worth nothing.
+    if (check.refused) {
+        check.payloads.kept = 0;
+        check.report.kept = 0;
+    }
     if (status != 0) {
         keepWhole(check.payloads, "cannot cut back payload file");
         keepWhole(check.report, "cannot cut back report file");
@@ -289,10 +294,12 @@ int extractMain(int argc, char** argv)
         endByStop(check);
     if (status == 0)
         status = closed;
-    // A pass that failed still says what its frames showed.
+    // A pass that failed still says what its frames showed, unless it read
+    // them with the wrong code.
     if (status == 0)
         reportLeftovers(video, verify ? &check : nullptr);
-    saySummary(check);
+    if (!check.refused)
+        saySummary(check);
     if (status != 0)
         return status;
     return exitStatus(check.tally, check.aligner != nullptr ? &check.aligner->totals() : nullptr,

@@ -80,6 +80,37 @@ TEST(Wmpack, PackedRecordsComeBackCorrectedFromADamagedBand)
               Bytes(packed.begin() + 180, packed.begin() + 220));
 }
 
+// Read with the K they were packed with, or refused with that K named:
+// the codes are nested, so a larger K would pass parity off as data, and a
+// smaller one would find every frame uncorrectable.
+TEST(Wmpack, AWrongKIsRefusedWithTheKTheRecordsWerePackedWith)
+{
+    TempDir dir;
+    writeFile(dir.path("data.bin"), makeRandomBytes(120, 97));
+    ASSERT_EQ(runTool(kPack, {dir.path("data.bin"), dir.path("packed.bin")}).status, 0);
+    writeFile(dir.path("src.yuv"), makeVideo(3, 0, 98));
+    ASSERT_EQ(
+        runTool(kStamp, {dir.path("src.yuv"), dir.path("packed.bin"), dir.path("st.yuv")}).status,
+        0);
+    for (const std::string k : {"48", "44", "30"}) {
+        RunResult r = runTool(kExtract, {"--fec", k, "--report", dir.path("r.csv"), "--force",
+                                         dir.path("st.yuv"), dir.path("out.bin")});
+        EXPECT_EQ(r.status, 3) << k;
+        EXPECT_EQ(r.err, console("wmextract: --fec " + k +
+                                 ": the payloads were packed with 40 data bytes (--fec 40)\n"));
+        // Nothing read with the wrong code is kept.
+        EXPECT_EQ(readFile(dir.path("out.bin")), Bytes{}) << k;
+        EXPECT_EQ(readFile(dir.path("r.csv")), Bytes{}) << k;
+        r = runTool(kExtract, {"--fec", k, "--verify", dir.path("data.bin"), dir.path("st.yuv")});
+        EXPECT_EQ(r.status, 3) << k;
+        EXPECT_EQ(r.err, console("wmextract: --fec " + k +
+                                 ": the payloads were packed with 40 data bytes (--fec 40)\n"));
+    }
+    const RunResult r =
+        runTool(kExtract, {"--fec", "40", "--verify", dir.path("data.bin"), dir.path("st.yuv")});
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
 TEST(Wmpack, FilesStatusesAndMessages)
 {
     TempDir dir;
