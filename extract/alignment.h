@@ -9,12 +9,10 @@
 #include <functional>
 #include <vector>
 
+#include "bit_distance.h"
 #include "watermark.h"
 
 using Record = std::array<uint8_t, payloadSize>;
-
-// Bits in which the first `bytes` bytes of two payloads differ.
-int bitDistance(const uint8_t* a, const uint8_t* b, size_t bytes = payloadSize);
 
 // The records of DATA read so far, in order (a short last one padded).
 struct RecordStore {
@@ -106,7 +104,7 @@ class FrameAligner {
     std::vector<int32_t> sameNext_; // the next record of the same content, or -1
     std::vector<bool> repeats_;     // the record's content stands elsewhere too
     std::vector<bool> shown_;
-    std::vector<bool> accounted_;     // shown, or stood for by unidentified frames
+    std::vector<bool> accounted_; // shown, or stood for by unidentified frames
     int64_t accountedCount_ = 0;
     std::vector<int16_t> nearestOther_; // found once a record; -1 not yet
     size_t indexed_ = 0;

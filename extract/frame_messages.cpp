@@ -53,6 +53,9 @@ void sayCorrection(const FrameCheck& check, const FrameVerdict& v)
 void sayFrame(const FrameCheck& check, const FrameVerdict& v)
 {
     const FrameMatch& m = v.match;
+    // DATA from a pipe shows what it is like as it is read.
+    if (check.data != nullptr)
+        printDataNotices("wmextract", *check.data);
     if (check.aligner != nullptr)
         sayStep(check, v.frame, m);
     if (v.ranOut)

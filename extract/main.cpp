@@ -245,6 +245,7 @@ int extractMain(int argc, char** argv)
             return reportFailure(5, "error reading watermark data file", data.data.name,
                                  check.dataError);
         }
+        printDataNotices("wmextract", data);
         // One record, or none, identifies nothing: its frames keep to position.
         const bool oneRecord = check.store.complete && check.store.records.size() <= 1;
         if (!args.byPosition && !oneRecord)

@@ -19,6 +19,7 @@ void attachData(RecordStore& store, PayloadReader& reader, int fecDataBytes, int
             if (read == PayloadRead::whole || reader.shortRecordBytes > 0) {
                 if (fecDataBytes != 0)
                     rsEncode(record.data(), fecDataBytes);
+                noteStampedRecord(reader, record.data());
                 s.records.push_back(record);
             }
             s.complete = read != PayloadRead::whole;

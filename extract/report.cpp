@@ -43,9 +43,9 @@ bool writeReportLine(PieceOutput& report, const FrameCheck& check, const FrameVe
         length = std::snprintf(line, sizeof line, "%" PRId64 ",,,%.2f,,%s,\n", v.frame, v.margin,
                                v.band ? "" : "no band");
     else if (m.step == Step::unidentified || !v.band)
-        length = std::snprintf(line, sizeof line, "%" PRId64 ",,,%.2f,%d,%s,%d\n", v.frame,
-                               v.margin, m.nextBits, v.band ? "unidentified" : "no band",
-                               m.ambiguous ? 1 : 0);
+        length =
+            std::snprintf(line, sizeof line, "%" PRId64 ",,,%.2f,%d,%s,%d\n", v.frame, v.margin,
+                          m.nextBits, v.band ? "unidentified" : "no band", m.ambiguous ? 1 : 0);
     else
         length = std::snprintf(line, sizeof line, "%" PRId64 ",%" PRId64 ",%d,%.2f,%d,%s,%d\n",
                                v.frame, m.record, v.bits, v.margin, m.nextBits, stepName(m.step),

@@ -257,6 +257,47 @@ TEST(Wmstamp, WatermarkDataThatRunsOutKeepsTheLastPayload)
     }
 }
 
+// Data that is likely not what the user meant is said once, on a line of
+// its own on standard error; the console text stays as it always was.
+TEST(Wmstamp, DataThatIsLikelyNotWhatWasMeantIsSaidOnce)
+{
+    TempDir dir;
+    const std::string src = dir.path("src.yuv"), out = dir.path("out.yuv");
+    const Bytes video = makeVideo(3, 0, 26);
+    writeFile(src, video);
+    // Three text lines of 60 characters and a newline.
+    std::string lines;
+    for (char c : {'a', 'b', 'c'})
+        lines += std::string(60, c) + "\n";
+    // Record 2 three bits from record 1, the rest far apart.
+    Bytes close = makeRandomBytes(180, 27);
+    std::copy(close.begin() + 60, close.begin() + 120, close.begin() + 120);
+    close[150] ^= 0x07;
+    for (const auto& [data, notice] : std::vector<std::pair<Bytes, std::string>>{
+             {{}, "is empty: every payload is zeros"},
+             {Bytes(lines.begin(), lines.end()),
+              "holds lines of 60 characters and a line end, but its records are 60 bytes with "
+              "no line end: every record after the first is shifted by them"},
+             {close, ""}}) {
+        const std::string wm = dir.path("wm" + std::to_string(data.size()));
+        writeFile(wm, data);
+        const RunResult r = stamp(src, wm, out);
+        EXPECT_EQ(r.status, 0);
+        // Only the empty one runs out within three frames.
+        const std::string ranOut =
+            data.empty() ? "Watermark data file \"" + wm + "\" ran out after 0 whole records\n"
+                         : "";
+        EXPECT_EQ(r.out, console(kBanner + ranOut + finished(3)));
+        EXPECT_EQ(r.err,
+                  console(notice.empty()
+                              ? "wmstamp: records 1 and 2 of watermark data file \"" + wm +
+                                    "\" differ in only 3 bits: heavy compression may show "
+                                    "one for the other (wmpack keeps records apart)\n"
+                              : "wmstamp: watermark data file \"" + wm + "\" " + notice + "\n"));
+        EXPECT_EQ(checkStampedVideo(video, data, readFile(out)), "");
+    }
+}
+
 TEST(Wmstamp, ReadAndWriteErrorsAreStatusFive)
 {
 #ifdef _WIN32

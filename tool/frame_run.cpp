@@ -22,8 +22,12 @@ int nextPayload(FrameRun& run)
         return statusIoError;
     }
     run.wmData = run.markDat;
+    if (payload == PayloadRead::whole ||
+        (payload == PayloadRead::ranOut && run.wm.shortRecordBytes > 0))
+        noteStampedRecord(run.wm, run.wmData.data());
     if (payload == PayloadRead::ranOut)
         printRanOut(run.pConsole, nullptr, run.wm);
+    printDataNotices("wmstamp", run.wm);
     return statusOk;
 }
 
