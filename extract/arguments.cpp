@@ -6,10 +6,10 @@
 
 namespace {
 
-enum Option { band, fec, force, byPosition, report, verify };
-constexpr OptionSpec options[] = {{"--band", nullptr},  {"--fec", "K"},
-                                  {"--force", nullptr}, {"--by-position", nullptr},
-                                  {"--report", "FILE"}, {"--verify", "DATA"}};
+enum Option { band, fec, force, byPosition, report, verify, whole };
+constexpr OptionSpec options[] = {
+    {"--band", nullptr},  {"--fec", "K"},       {"--force", nullptr}, {"--by-position", nullptr},
+    {"--report", "FILE"}, {"--verify", "DATA"}, {"--whole", nullptr}};
 
 } // namespace
 
@@ -43,6 +43,9 @@ bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args, Usag
         case verify:
             args.data = arg.value;
             break;
+        case whole:
+            args.whole = true;
+            break;
         }
     }
     if (line.failed())
@@ -59,6 +62,8 @@ bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args, Usag
     }
     if (args.byPosition)
         return line.refuseAll("--by-position: only --verify compares frames with records");
+    if (args.whole)
+        return line.refuseAll("--whole: only --verify checks the records of DATA");
     if (line.nameCount() != 2)
         return false;
     args.video = line.name(0);

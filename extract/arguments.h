@@ -16,6 +16,7 @@ struct ExtractArgs {
     bool force = false;             // --force: PAYLOADS may replace a file with data
     int fecDataBytes = 0;           // --fec K: payloads carry K data bytes and a code; 0 without
     bool byPosition = false;        // --by-position: frame k is compared with record k
+    bool whole = false;             // --whole: every record of DATA must be shown, in step
     const char* report = nullptr;   // --report FILE: a CSV line for every frame
     const char* video = nullptr;    // every form that reads
     const char* payloads = nullptr; // the extract form's output

@@ -25,7 +25,8 @@ namespace {
 
 constexpr const char* usageText =
     "usage: wmextract [--band] [--fec K] [--force] [--report FILE] VIDEO PAYLOADS\n"
-    "       wmextract [--band] [--fec K] [--by-position] [--report FILE] --verify DATA VIDEO\n"
+    "       wmextract [--band] [--fec K] [--by-position] [--whole] [--report FILE]\n"
+    "                 --verify DATA VIDEO\n"
     "       wmextract --help | --version\n"
     "Reads the watermark band of every whole frame of VIDEO (raw 1920x1080\n"
     "YUV 4:2:0). The first form writes each frame's 60-byte payload to\n"
@@ -34,7 +35,8 @@ constexpr const char* usageText =
     "finds which record of the watermark data file DATA each frame carries,\n"
     "by content, so that dropped, repeated and re-timed frames are followed,\n"
     "and names every frame that differs from its record, is unidentified or\n"
-    "breaks the order; --by-position compares frame k with record k instead.\n"
+    "breaks the order; --by-position compares frame k with record k instead;\n"
+    "--whole also asks that every record of DATA be shown, in step.\n"
     "--report writes a CSV line for every frame (frame,record,bit_errors,\n"
     "margin,...). With --band, VIDEO holds only the band: luma rows 0 and 1,\n"
     "3840 bytes a frame. With --fec K, payloads are wmpack's records: each is\n"
@@ -42,9 +44,10 @@ constexpr const char* usageText =
     "K-byte records (wmpack's input). '-' is standard input for VIDEO or DATA\n"
     "and standard output for PAYLOADS or the report.\n"
     "Exit status: 0 success, 1 usage, 2 a file cannot be opened, 3 a frame\n"
-    "differs, is unidentified or uncorrectable, or VIDEO has no whole frame,\n"
-    "4 every payload is exact but records are missing, repeated or out of\n"
-    "order, 5 a read or write error, 6 no memory for a frame or the data.\n";
+    "differs, is unidentified or uncorrectable, a record is not shown in step\n"
+    "(--whole), or VIDEO has no whole frame, 4 every payload is exact but\n"
+    "records are missing, repeated or out of order, 5 a read or write error,\n"
+    "6 no memory for a frame or the data.\n";
 
 // A failed transfer, said, or statusStopped where a stop signal broke it.
 int transferFailure(const char* what, const char* name, int err)
@@ -110,6 +113,20 @@ int closeOutput(PieceOutput& out, Stream& owner, const char* what)
         return 0;
     owner.release();
     return closeOutputStream(out.stream.pFile) ? 0 : reportFailure(5, what, out.stream.name, errno);
+}
+
+// With --whole, a DATA that is a pipe is read on to its end, so that the
+// records no frame showed are known; they are counted, not kept.
+int readToEnd(FrameCheck& check)
+{
+    PayloadReader& data = *check.data;
+    Record scratch{};
+    while (!check.store.complete && !data.exhausted) {
+        if (readNextPayload(data, scratch.data()) == PayloadRead::failed)
+            return transferFailure("error reading watermark data file", data.data.name, errno);
+    }
+    check.store.complete = true;
+    return 0;
 }
 
 // The records of DATA, or their index, did not fit in memory.
@@ -295,16 +312,27 @@ int extractMain(int argc, char** argv)
         endByStop(check);
     if (status == 0)
         status = closed;
+    WholeCheck whole;
+    whole.asked = args.whole;
+    if (status == 0 && args.whole) {
+        status = readToEnd(check);
+        if (status == statusStopped)
+            endByStop(check);
+        whole.records = data.wholeRecords + (data.shortRecordBytes > 0 ? 1 : 0);
+    }
+    const AlignmentTotals* timing = check.aligner != nullptr ? &check.aligner->totals() : nullptr;
     // A pass that failed still says what its frames showed, unless it read
     // them with the wrong code.
     if (status == 0)
         reportLeftovers(video, verify ? &check : nullptr);
+    if (status == 0 && whole.asked && !showedWhole(check.tally, timing, whole))
+        printNow(stderr, "wmextract: not every record of \"%s\" was shown in step (--whole)\n",
+                 data.data.name);
     if (!check.refused)
         saySummary(check);
     if (status != 0)
         return status;
-    return exitStatus(check.tally, check.aligner != nullptr ? &check.aligner->totals() : nullptr,
-                      verify);
+    return exitStatus(check.tally, timing, verify, whole);
 }
 
 int main(int argc, char** argv)

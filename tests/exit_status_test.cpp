@@ -43,4 +43,29 @@ TEST(ExitStatus, FromTheCountsOfAPass)
     EXPECT_EQ(exitStatus(coded, nullptr, false), 3);
     coded.differing = 1;
     EXPECT_EQ(exitStatus(coded, &inStep, true), 3);
+
+    // --whole: every record shown in step, from the first to the last.
+    WholeCheck whole{true, 10};
+    EXPECT_EQ(exitStatus(clean, &inStep, true, whole), 0);
+    for (int kind = 0; kind < 4; ++kind) {
+        AlignmentTotals t = inStep;
+        WholeCheck w = whole;
+        if (kind == 0)
+            w.records = 12; // a file cut short: the last two never shown
+        if (kind == 1)
+            t.firstRecord = 1; // a later start
+        if (kind == 2)
+            t.missing = 1; // a timing change is status 3 with --whole
+        if (kind == 3)
+            t.repeated = 1;
+        EXPECT_EQ(exitStatus(clean, &t, true, w), 3) << kind;
+        EXPECT_EQ(exitStatus(clean, &t, true), kind == 0 || kind == 1 ? 0 : 4) << kind;
+    }
+    // By position: as many records compared as DATA holds.
+    Tally byPosition = clean;
+    byPosition.recordsUsed = 10;
+    EXPECT_EQ(exitStatus(byPosition, nullptr, true, whole), 0);
+    byPosition.recordsUsed = 9;
+    EXPECT_EQ(exitStatus(byPosition, nullptr, true, whole), 3);
+    EXPECT_EQ(exitStatus(byPosition, nullptr, true), 0);
 }

@@ -162,6 +162,56 @@ TEST(Wmextract, UnstampedVideoAndOtherDataFailVerification)
     EXPECT_NE(r.err.find("frame 2: "), std::string::npos) << r.err;
 }
 
+// --whole: a stamped file cut short, or DATA with more records than the
+// frames showed, is not a pass.
+TEST(Wmextract, WholeAsksForEveryRecordInStep)
+{
+    TempDir dir;
+    const Stamped s = stampClip(dir, 5, 300);
+    // The README's line, as typed, in the folder of wm.bin and stamped.yuv.
+    const std::string recipe = documentedCommand("wmextract --whole --verify");
+    ASSERT_EQ(recipe, "wmextract --whole --verify wm.bin stamped.yuv");
+#ifdef _WIN32
+    RunResult r = runTool(kExtract, {"--whole", "--verify", s.wm, s.video});
+#else
+    const std::string bin = kExtract.substr(0, kExtract.rfind('/'));
+    RunResult r =
+        runTool("/bin/sh", {"-c", "cd " + shellQuote(dir.dir()) + " && PATH=" + shellQuote(bin) +
+                                      ":\"$PATH\" " + recipe});
+#endif
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, console("checked 5 frames, 0 differ, 0 bit errors, smallest margin 36.50; "
+                             "records 0-4: 5 matched, 0 missing, 0 repeated, 0 out of order\n"));
+    const Bytes video = readFile(s.video);
+    writeFile(dir.path("cut.yuv"), Bytes(video.begin(), video.begin() + 3 * kFrame + 100));
+    const std::string cutShort = "wmextract: ignored an incomplete last frame of 100 bytes\n"
+                                 "wmextract: 2 records of \"" +
+                                 s.wm + "\" were not used\n";
+    const std::string summary = "checked 3 frames, 0 differ, 0 bit errors, smallest margin 36.50; "
+                                "records 0-2: 3 matched, 0 missing, 0 repeated, 0 out of order\n";
+    r = runTool(kExtract, {"--verify", s.wm, dir.path("cut.yuv"), "--whole"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, console(cutShort + "wmextract: not every record of \"" + s.wm +
+                             "\" was shown in step (--whole)\n" + summary));
+    // Without it, what the frames showed is in step.
+    r = runTool(kExtract, {"--verify", s.wm, dir.path("cut.yuv")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, console(cutShort + summary));
+    // By position the same.
+    r = runTool(kExtract, {"--whole", "--by-position", "--verify", s.wm, dir.path("cut.yuv")});
+    EXPECT_EQ(r.status, 3);
+#ifndef _WIN32
+    // A DATA pipe is read to its end to count what the frames did not show.
+    r = runTool("/bin/sh", {"-c", "cat " + shellQuote(s.wm) + " | " + shellQuote(kExtract) +
+                                      " --whole --verify - " + shellQuote(dir.path("cut.yuv"))});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "wmextract: ignored an incomplete last frame of 100 bytes\n"
+                     "wmextract: 2 records of \"-\" were not used\n"
+                     "wmextract: not every record of \"-\" was shown in step (--whole)\n" +
+                         summary);
+#endif
+}
+
 // Data that is likely not what the user meant is said once, before the
 // frames that it concerns.
 TEST(Wmextract, DataThatIsLikelyNotWhatWasMeantIsSaidOnce)
@@ -255,6 +305,7 @@ TEST(Wmextract, ExitStatuses)
              {{s.video, "p.bin", "--report"}, "--report needs a value (FILE)"},
              {{"--by-position", s.video, "p.bin"},
               "--by-position: only --verify compares frames with records"},
+             {{"--whole", s.video, "p.bin"}, "--whole: only --verify checks the records of DATA"},
              {{"--version", s.video}, "--version stands alone"}}) {
         const RunResult r = runTool(kExtract, args);
         EXPECT_EQ(r.status, 1) << reason;
