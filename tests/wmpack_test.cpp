@@ -111,6 +111,41 @@ TEST(Wmpack, AWrongKIsRefusedWithTheKTheRecordsWerePackedWith)
     EXPECT_EQ(r.status, 0) << r.err;
 }
 
+// The recipes' frame numbers, packed, stamped, checked and read back as
+// text, as typed (for three frames rather than 1,500).
+TEST(Wmpack, TheFrameNumberRecipeWorksAsTyped)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: seq, awk and fold";
+#else
+    TempDir dir;
+    writeFile(dir.path("clip.yuv"), makeVideo(3, 0, 99));
+    std::string numbers = documentedCommand("seq 0 1499 | awk '{ printf \"%-40.40s\", \"frame ");
+    ASSERT_NE(numbers, "");
+    numbers.replace(numbers.find("1499"), 4, "2");
+    const std::string check = documentedCommand("wmextract --fec 40 --whole --verify numbers.txt");
+    const std::string text = documentedCommand("wmextract --fec 40 stamped.yuv payloads.txt");
+    ASSERT_NE(check, "");
+    ASSERT_NE(text, "");
+    const std::string bin = kPack.substr(0, kPack.rfind('/'));
+    const std::string script =
+        "cd " + shellQuote(dir.dir()) + " && PATH=" + shellQuote(bin) + ":\"$PATH\" && " + numbers +
+        " && wmstamp clip.yuv watermark.bin stamped.yuv > /dev/null && " + check + " && " + text;
+    const RunResult r = runTool("/bin/sh", {"-c", script});
+    EXPECT_EQ(r.status, 0) << r.err;
+    // fold ends no line of its own.
+    std::string lines;
+    for (int f = 0; f < 3; ++f)
+        lines += (f > 0 ? "\n" : "") + ("frame " + std::to_string(f) + std::string(33, ' '));
+    EXPECT_EQ(r.out, lines);
+    EXPECT_EQ(r.err, "packed 3 records of 40 bytes\n"
+                     "checked 3 frames, 0 differ, 0 bit errors, smallest margin 36.50; records "
+                     "0-2: 3 matched, 0 missing, 0 repeated, 0 out of order; 0 corrected, 0 "
+                     "uncorrectable\n"
+                     "extracted 3 payloads, smallest margin 36.50; 0 corrected, 0 uncorrectable\n");
+#endif
+}
+
 TEST(Wmpack, FilesStatusesAndMessages)
 {
     TempDir dir;
