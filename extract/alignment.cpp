@@ -177,8 +177,8 @@ int FrameAligner::nearestOther(int64_t record)
         return nearestOther_[index];
     const auto count = static_cast<int64_t>(store_.records.size());
     const bool whole = store_.complete && count <= nearestSearchRecords;
-    const int64_t from = whole ? 0 : std::max<int64_t>(0, record - searchAhead);
-    const int64_t to = whole ? count : std::min(count, record + searchAhead + 1);
+    const int64_t from = whole ? 0 : std::max<int64_t>(0, record - searchBehind);
+    const int64_t to = whole ? count : std::min(count, record + searchBehind + 1);
     const uint8_t* content = store_.records[index].data();
     int nearest = noDistance;
     for (int64_t r = from; r < to; ++r) {

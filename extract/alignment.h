@@ -70,9 +70,9 @@ constexpr int64_t framesPerFullSearch = 1000;
 // An exact frame's next_bits is a property of its record: the distance to
 // the nearest record of other content, found once a record. A DATA of at
 // most this many records is searched whole for it; a larger one only
-// within searchAhead records either side, which bounds the cost but may
-// miss a nearer record farther away.
-constexpr int64_t nearestSearchRecords = 4096;
+// within searchBehind records either side, which bounds the cost (a few
+// hundred nanoseconds a record) but may miss a nearer record farther away.
+constexpr int64_t nearestSearchRecords = 1024;
 
 class FrameAligner {
   public:
@@ -83,7 +83,7 @@ class FrameAligner {
     // (searchBehind + searchAhead + 4) a frame, plus every record once a full
     // search, of which there are at most fullSearchesAtStart plus one per
     // framesPerFullSearch frames, plus, once for each record an exact frame
-    // shows, min(records, max(nearestSearchRecords, 2 searchAhead + 1)).
+    // shows, min(records, max(nearestSearchRecords, 2 searchBehind + 1)).
     int64_t comparisons() const { return comparisons_; }
 
   private:

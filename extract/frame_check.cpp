@@ -53,7 +53,6 @@ int checkFrame(FrameCheck& check, FrameVerdict& verdict)
         decodeBandRows(frameBuf, frameBuf + frameWidth, payloadSize, verdict.payload.data());
     const int dataBytes = check.args->fecDataBytes;
     if (dataBytes != 0) {
-        check.packing.dataBytes = dataBytes;
         if (const int found = notePacking(check.packing, verdict.payload.data())) {
             check.refused = true;
             printNow(

@@ -224,6 +224,7 @@ int extractMain(int argc, char** argv)
     FrameCheck check;
     check.args = &args;
     check.videoName = args.video;
+    check.packing.dataBytes = args.fecDataBytes;
     if (!setUpFrameBuffer()) {
         printNow(stderr, "wmextract: cannot allocate the frame buffer\n");
         return 6;

@@ -224,11 +224,11 @@ TEST(Alignment, NextBitsOfAnExactFrameIsItsNearestOtherRecordAtABoundedCost)
         EXPECT_EQ(m.nextBits, r == 0 ? 1 : r == 2 ? 2 : nearestOther(small, 1)) << r;
     }
 
-    // In a large one, the records around it: 150 one bit from 100, found
+    // In a large one, the records around it: 106 one bit from 100, found
     // for a frame that starts at 100.
     RecordStore large = randomRecords(2 * nearestSearchRecords, 10);
-    large.records[150] = large.records[100];
-    large.records[150][59] ^= 0x01;
+    large.records[106] = large.records[100];
+    large.records[106][59] ^= 0x01;
     FrameAligner near(large);
     EXPECT_EQ(near.match(large.records[100].data()).nextBits, 1);
     // Frames in step over all of it cost a bounded number of comparisons a
@@ -237,5 +237,5 @@ TEST(Alignment, NextBitsOfAnExactFrameIsItsNearestOtherRecordAtABoundedCost)
     for (const Record& r : large.records)
         ASSERT_EQ(inStep.match(r.data()).bitErrors, 0);
     const auto frames = static_cast<int64_t>(large.records.size());
-    EXPECT_LE(inStep.comparisons(), frames * (2 * searchAhead + 2));
+    EXPECT_LE(inStep.comparisons(), frames * (2 * searchBehind + 2));
 }

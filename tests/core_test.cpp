@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <random>
 #include <vector>
 
+#include "bit_distance.h"
 #include "watermark.h"
 
 namespace {
@@ -230,5 +232,25 @@ TEST(FrameGeometry, TenBitBandAndWindowsAtASmallSize)
                             std::min<int64_t>(cut, static_cast<int64_t>(copy.size()) - from)),
                         copy.data() + from);
         EXPECT_EQ(copy, whole) << cut;
+    }
+}
+
+TEST(BitDistance, CountsTheDifferingBitsOfAnyLength)
+{
+    // Every length a record can have (K bytes of data, or the 60 of a
+    // payload), against a count bit by bit.
+    std::mt19937 rng(5);
+    for (size_t bytes = 0; bytes <= payloadSize; ++bytes) {
+        std::array<uint8_t, payloadSize> a{}, b{};
+        for (size_t i = 0; i < payloadSize; ++i) {
+            a[i] = static_cast<uint8_t>(rng());
+            b[i] = static_cast<uint8_t>(rng());
+        }
+        int expected = 0;
+        for (size_t i = 0; i < bytes; ++i)
+            for (int bit = 0; bit < 8; ++bit)
+                expected += ((a[i] ^ b[i]) >> bit) & 1;
+        EXPECT_EQ(bitDistance(a.data(), b.data(), bytes), expected) << bytes;
+        EXPECT_EQ(bitDistance(a.data(), a.data(), bytes), 0);
     }
 }

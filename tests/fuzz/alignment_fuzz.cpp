@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     if (t.matched + t.repeated > n || t.matched > count)
         std::abort();
-    const int64_t nearest = std::min(count, std::max(nearestSearchRecords, 2 * searchAhead + 1));
+    const int64_t nearest = std::min(count, std::max(nearestSearchRecords, 2 * searchBehind + 1));
     const int64_t bound = n * (searchBehind + searchAhead + 4) +
                           (fullSearchesAtStart + n / framesPerFullSearch + 1) * count +
                           std::min(n, count) * nearest;
