@@ -9,8 +9,9 @@ shuffled rounds with `sync` before each run; it reports lower quartiles and
 minima. Part 2 feeds 1,000,000 frames (11 hours at 25 fps) through a pipe
 against a 1,000,000-record DATA, with every 100th frame dropped, and reports
 the wall time and the peak resident memory (GNU time). Target: aligned at
-most 1.5x by position, the report at most 1.2x aligned; under 100 MB at
-1,000,000 records.
+most 1.5x by position; the report, a write a line so that it follows the
+frames, at most 2x aligned on this band file (the cheapest to read); under
+100 MB at 1,000,000 records.
 
 usage: bench/identity_scale.py [--build build] [--rounds 11]
 """
