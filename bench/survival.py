@@ -22,12 +22,15 @@ usage: bench/survival.py [--build build] [--frames 50] [--out survival]
 import argparse
 import csv
 import os
-import re
+import random
 import shlex
 import shutil
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from summary import CODE, payload_source, verified  # noqa: E402
 
 SOURCES = {
     "A": ("testsrc2 with temporal noise", "testsrc2=size=1920x1080:rate=25,noise=alls=12:allf=t"),
@@ -100,14 +103,12 @@ PACKED = [
     ("libx264 medium CRF 35", f"{X264} -crf 35"),
     ("libx264 medium CRF 38", f"{X264} -crf 38"),
 ]
-CODE = re.compile(r"; (\d+) corrected, (\d+) uncorrectable")
 
 QUICK = [("libx264", "libx264 medium CRF 28", f"{X264} -crf 28", "", ""),
          ("libx265", "libx265 fast CRF 28 (its default)", f"{X265} -crf 28", "", ""),
          ("libx265", f"libx265 fast CRF 28, protected {RECIPE[2][3]}", f"{X265} -crf 28",
           ROI.format(q=RECIPE[2][3]), "")]
 
-SUMMARY = re.compile(r"checked (\d+) frames, (\d+) differ, (\d+) bit errors, smallest margin ([0-9.]+)")
 
 
 def run(command):
@@ -129,13 +130,13 @@ def measure(work, tools, frames, encode_args, pre, post):
     vf = f"-vf {shlex.quote(post)}" if post else ""
     _, err = run(f"ffmpeg -nostdin -loglevel error -i {coded} {vf} -fps_mode passthrough "
                  f"-f rawvideo -pix_fmt yuv420p - | {tools['extract']} --verify {wm} -")
-    found = SUMMARY.search(err)
+    found = verified(err)
     if not found:
         sys.exit(f"no verdict for {encode_args}:\n{err}")
-    checked, differ, bits, margin = found.groups()
-    if int(checked) != frames:
+    checked, differ, bits, margin = found
+    if checked != frames:
         sys.exit(f"{encode_args}: {checked} frames came back of {frames}")
-    return kbps, int(differ), int(bits), float(margin)
+    return kbps, differ, bits, margin
 
 
 def measure_packed(work, tools, frames, encode_args, data_bytes):
@@ -149,16 +150,16 @@ def measure_packed(work, tools, frames, encode_args, data_bytes):
               f"-vf crop=1920:2:0:0,extractplanes=y -f rawvideo - | {tools['extract']} --band")
     _, plain = run(f"{decode} --verify {work}/wm.bin -")
     _, coded_err = run(f"{decode} --fec {data_bytes} --verify {work}/data.bin -")
-    found, code = SUMMARY.search(plain), SUMMARY.search(coded_err)
+    found, code = verified(plain), verified(coded_err)
     counts = CODE.search(coded_err)
     if not found or not code or not counts:
         sys.exit(f"no verdict for {encode_args}:\n{plain}\n{coded_err}")
     uncorrectable = int(counts.group(2))
-    differ = int(code.group(2))
-    return frames - int(found.group(2)), frames - differ, uncorrectable, differ - uncorrectable
+    differ = code[1]
+    return frames - found[1], frames - differ, uncorrectable, differ - uncorrectable
 
 
-def prepare(work, tools, frames, source, data_bytes=0):
+def prepare(work, tools, frames, source, random_bytes, data_bytes=0):
     src, wm = os.path.join(work, "src.yuv"), os.path.join(work, "wm.bin")
     status, err = run(f"ffmpeg -nostdin -loglevel error -y -f lavfi "
                       f"-i {shlex.quote(SOURCES[source][1])} -frames:v {frames} "
@@ -168,11 +169,11 @@ def prepare(work, tools, frames, source, data_bytes=0):
     if data_bytes:
         data = os.path.join(work, "data.bin")
         with open(data, "wb") as f:
-            f.write(os.urandom(data_bytes * frames))
+            f.write(random_bytes(data_bytes * frames))
         run(f"rm -f {wm} && {tools['pack']} --data-bytes {data_bytes} {data} {wm}")
     else:
         with open(wm, "wb") as f:
-            f.write(os.urandom(60 * frames))
+            f.write(random_bytes(60 * frames))
     status, _ = run(f"{tools['stamp']} {src} {wm} {os.path.join(work, 'stamped.yuv')} >/dev/null")
     if status != 0:
         sys.exit("wmstamp failed")
@@ -221,7 +222,7 @@ def survey_packed(args, tools):
     try:
         for source in args.sources:
             for k in (40, 32):
-                prepare(work, tools, args.frames, source, k)
+                prepare(work, tools, args.frames, source, args.random_bytes, k)
                 for name, encode_args in PACKED:
                     got = measure_packed(work, tools, args.frames, encode_args, k)
                     print(f"{source} | {name} | K={k} | {' | '.join(map(str, got))}",
@@ -262,7 +263,14 @@ def main():
                              "without the protection); small enough for CI")
     parser.add_argument("--packed", action="store_true",
                         help="the code inside the payload (wmpack, wmextract --fec) instead")
+    parser.add_argument("--seed", type=int, default=None,
+                        help="seed of the random payloads (default: a new one, printed), so "
+                             "that a run can be repeated exactly")
     args = parser.parse_args()
+    if args.seed is None:
+        args.seed = random.randrange(1 << 31)
+    print(f"payload seed {args.seed}", file=sys.stderr)
+    args.random_bytes = payload_source(args.seed)
     if args.packed:
         return survey_packed(args, tools_for(args))
     if args.quick:
@@ -280,7 +288,7 @@ def main():
     work = tempfile.mkdtemp(prefix="wmsurvival-", dir=os.environ.get("TMPDIR", "/var/tmp"))
     try:
         for source in args.sources:
-            prepare(work, tools, args.frames, source)
+            prepare(work, tools, args.frames, source, args.random_bytes)
             for family, name, encode_args, pre, post in chains:
                 kbps, differ, bits, margin = measure(work, tools, args.frames, encode_args, pre,
                                                      post)

@@ -10,6 +10,7 @@ uint64_t frameSize = 0;
 uint8_t* frameBuf = nullptr;
 uint8_t* pUPlane = nullptr;
 uint8_t* pVPlane = nullptr;
+FrameGeometry frameGeometry{};
 
 namespace {
 
@@ -35,14 +36,20 @@ uint8_t* allocateFrame(size_t bytes)
 
 bool setUpFrameBuffer()
 {
-    const int32_t bytes = lumaPlaneSize * 3 / 2;
+    return setUpFrameBuffer(builtInGeometry);
+}
+
+bool setUpFrameBuffer(const FrameGeometry& geometry)
+{
+    const uint64_t bytes = geometry.frameBytes();
     uint8_t* buf = allocateFrame(static_cast<size_t>(bytes));
     if (buf == nullptr)
         return false;
-    frameSize = static_cast<uint64_t>(static_cast<int64_t>(bytes));
+    frameGeometry = geometry;
+    frameSize = bytes;
     frameBuf = buf;
-    pUPlane = frameBuf + uPlaneOffset;
-    pVPlane = frameBuf + vPlaneOffset;
+    pUPlane = frameBuf + geometry.uOffset();
+    pVPlane = frameBuf + geometry.vOffset();
     return true;
 }
 
@@ -53,4 +60,25 @@ void releaseFrameBuffer()
     pUPlane = nullptr;
     pVPlane = nullptr;
     frameSize = 0;
+}
+
+const char* geometryProblem(const FrameGeometry& g)
+{
+    if (g.width % 2 != 0 || g.height % 2 != 0)
+        return "width and height must be even";
+    if (g.width < minFrameWidth || g.width > maxFrameWidth)
+        return "width must be 320 to 8192";
+    if (g.height < minFrameHeight || g.height > maxFrameHeight)
+        return "height must be 180 to 4320";
+    if (g.bitDepth != 8 && g.bitDepth != 10)
+        return "samples must be 8 or 10 bits";
+    if (g.bandRows < minBandRows || g.bandRows > maxBandRows)
+        return "band rows must be 2 to 16";
+    return nullptr;
+}
+
+std::array<FrameSpan, 3> stampedSpans(const FrameGeometry& g)
+{
+    return {FrameSpan{0, g.bandBytes()}, FrameSpan{g.uOffset(), g.neutralBytes()},
+            FrameSpan{g.vOffset(), g.neutralBytes()}};
 }

@@ -68,34 +68,28 @@ int locatorPower(int index)
     return wordLength - 1 - index;
 }
 
-// Syndromes S_j = r(alpha^j); true when all are zero.
+// Syndrome S_j = r(alpha^j).
+uint8_t syndrome(const uint8_t word[payloadSize], int j)
+{
+    const uint8_t root = power(j);
+    uint8_t sum = 0;
+    for (int i = 0; i < wordLength; ++i)
+        sum = static_cast<uint8_t>(mul(sum, root) ^ word[i]);
+    return sum;
+}
+
+// The first `parity` syndromes; true when all are zero.
 bool syndromes(const uint8_t word[payloadSize], int parity, Poly& s)
 {
     bool clean = true;
     for (int j = 0; j < parity; ++j) {
-        const uint8_t root = power(j);
-        uint8_t sum = 0;
-        for (int i = 0; i < wordLength; ++i)
-            sum = static_cast<uint8_t>(mul(sum, root) ^ word[i]);
-        s[static_cast<size_t>(j)] = sum;
-        clean = clean && sum == 0;
+        s[static_cast<size_t>(j)] = syndrome(word, j);
+        clean = clean && s[static_cast<size_t>(j)] == 0;
     }
     return clean;
 }
 
 } // namespace
-
-bool parseDataBytes(const char* text, int& dataBytes)
-{
-    int value = 0;
-    int digits = 0;
-    for (; text[digits] >= '0' && text[digits] <= '9' && digits < 3; ++digits)
-        value = value * 10 + (text[digits] - '0');
-    if (digits == 0 || text[digits] != '\0' || value < minDataBytes || value > maxDataBytes)
-        return false;
-    dataBytes = value;
-    return true;
-}
 
 void rsEncode(uint8_t word[payloadSize], int dataBytes)
 {
@@ -122,6 +116,14 @@ void rsEncode(uint8_t word[payloadSize], int dataBytes)
                                           mul(feedback, g[static_cast<size_t>(parity - 1 - k)]));
         rem[parity - 1] = mul(feedback, g[0]);
     }
+}
+
+int rsZeroSyndromes(const uint8_t word[payloadSize])
+{
+    int zeros = 0;
+    while (zeros < wordLength - minDataBytes && syndrome(word, zeros) == 0)
+        ++zeros;
+    return zeros;
 }
 
 int rsDecode(uint8_t word[payloadSize], int dataBytes, const int* erasures, int erasureCount)

@@ -13,13 +13,16 @@
 constexpr int minDataBytes = 20;
 constexpr int maxDataBytes = 58;
 
-// The data size written as a decimal number in range; false for anything
-// else.
-bool parseDataBytes(const char* text, int& dataBytes);
-
 // Writes the 60 - dataBytes parity bytes of word[0 .. dataBytes) after
 // them, into word[dataBytes .. 60). dataBytes from 1 to 59.
 void rsEncode(uint8_t word[payloadSize], int dataBytes);
+
+// How many syndromes, from S_0 on, are zero, up to 60 - minDataBytes. The
+// codes are nested (a word packed with P parity bytes is a word of every
+// code with fewer), so a clean word packed with P has at least P, and more
+// only by chance, 1 in 256 for each. It stops at the first that is not
+// zero: a damaged word costs one.
+int rsZeroSyndromes(const uint8_t word[payloadSize]);
 
 // Corrects `word` in place, taking the bytes at `erasures` (indices into
 // the word, each at most once) as unknown. Returns the number of bytes it

@@ -6,66 +6,73 @@
 #include <cstddef>
 #include <cstdint>
 
-// Headerless planar YUV 4:2:0, 8 bits a sample, built-in size.
-constexpr int32_t frameWidth = 1920;
-constexpr int32_t frameHeight = 1080;
+#include "frame_geometry.h"
 
-// Offsets in signed 32-bit arithmetic, product first, then scale; every
-// division is exact at the built-in size.
-constexpr int32_t lumaPlaneSize = frameWidth * frameHeight;
-constexpr int32_t uPlaneOffset = lumaPlaneSize;
-constexpr int32_t vPlaneOffset = lumaPlaneSize * 5 / 4;
-constexpr int32_t chromaRowLength = frameWidth / 2;
+// Headerless planar YUV 4:2:0, 8 bits a sample, built-in size; other
+// sizes and depths come as a FrameGeometry.
+constexpr int32_t frameWidth = builtInGeometry.width;
+constexpr int32_t frameHeight = builtInGeometry.height;
 
 // One payload record: 60 bytes a frame, every byte payload.
 constexpr size_t payloadSize = 60;
-constexpr int samplesPerSymbol = 8;
 constexpr int symbolsPerByte = 4;
-constexpr int bandPasses = 2;
-// One pass of the payload is one luma row.
-constexpr int bandRowLength = static_cast<int>(payloadSize) * symbolsPerByte * samplesPerSymbol;
-constexpr int bandLength = bandPasses * bandRowLength;
+// Every band row carries the whole payload as this many two-bit symbols.
+constexpr int bandSymbols = static_cast<int>(payloadSize) * symbolsPerByte;
+// At the built-in width a symbol is a run of 8 samples, and the two band
+// rows are 3,840 samples.
+constexpr int samplesPerSymbol = 8;
+constexpr int bandRowLength = bandSymbols * samplesPerSymbol;
+constexpr int bandLength = builtInGeometry.bandRows * bandRowLength;
 constexpr uint8_t neutralChroma = 128;
 
 static_assert(bandRowLength == frameWidth, "one pass must fill one luma row");
-static_assert(bandLength == 2 * frameWidth, "the band is luma rows 0 and 1");
 
 // The frame buffer and its companions, valid from setUpFrameBuffer until
-// releaseFrameBuffer.
+// releaseFrameBuffer; frameGeometry is the shape they were set up for.
 extern uint64_t frameSize;
 extern uint8_t* frameBuf;
 extern uint8_t* pUPlane;
 extern uint8_t* pVPlane;
+extern FrameGeometry frameGeometry;
 
-// Allocates the frame buffer and sets the plane pointers. Returns false, and
-// leaves everything unset, when the buffer cannot be allocated.
+// Allocates the frame buffer for the built-in geometry, or for `geometry`,
+// and sets the plane pointers. Returns false, and leaves everything unset,
+// when the buffer cannot be allocated.
 bool setUpFrameBuffer();
+bool setUpFrameBuffer(const FrameGeometry& geometry);
 void releaseFrameBuffer();
 
 // Luma level of a 2-bit symbol: 16, 89, 162 or 235.
 uint8_t symbolLevel(uint8_t symbol);
 
-// Writes `payloadBytes` bytes of `payload` as runs of symbol levels into
-// `dstRow`, which must hold payloadBytes * 32 samples.
-void encodeBandRow(const uint8_t* payload, size_t payloadBytes, uint8_t* dstRow);
+// The first sample of symbol `k` of `symbols` spread across `width`
+// samples: sample x carries the symbol floor((2x + 1) * symbols / (2 * width)),
+// the one its centre falls in. At 240 symbols across 1920 samples, 8k.
+int symbolSpanStart(int k, int symbols, int width);
 
-// Stamps one payload into the frame held in frameBuf: luma rows 0 and 1
-// carry the band, chroma row 0 of both chroma planes becomes neutral.
+// Writes the band row of `payloadBytes` bytes of `payload` (four symbols
+// a byte, most significant pair first) across `width` samples of `dstRow`:
+// a byte a sample at `bitDepth` 8, two little-endian bytes at 10, where the
+// levels are four times as large.
+void encodeBandRow(const uint8_t* payload, size_t payloadBytes, uint8_t* dstRow, int width,
+                   int bitDepth = 8);
+
+// Stamps a payload into a frame's planes: luma rows 0 to bandRows - 1 carry
+// the band, chroma rows 0 to ceil(bandRows / 2) - 1 of u and v are neutral.
+// Strides are in bytes; `width` is the luma width in samples.
+void stampBand(const uint8_t wmData[payloadSize], uint8_t* y, ptrdiff_t strideY, uint8_t* u,
+               ptrdiff_t strideU, uint8_t* v, ptrdiff_t strideV, int width, int bandRows,
+               int bitDepth);
+
+// Stamps one payload into the frame held in frameBuf, at frameGeometry.
 void stampWatermark(const uint8_t wmData[payloadSize]);
 
-// The three spans of a frame that stamping writes; every other byte is the
-// source's.
-struct FrameSpan {
-    int32_t offset;
-    int32_t length;
-};
-constexpr FrameSpan stampedSpans[3] = {
-    {0, bandLength}, {uPlaneOffset, chromaRowLength}, {vPlaneOffset, chromaRowLength}};
-
-// Stamps the part of a frame that `window` holds: bytes `from` to
-// from + length - 1 of the frame (`from` may be negative, or the window run
-// past the frame: such bytes belong to other frames and are left alone).
-void stampWindow(const uint8_t wmData[payloadSize], int64_t from, size_t length, uint8_t* window);
+// Stamps the part of a frame at `geometry` that `window` holds: bytes
+// `from` to from + length - 1 of the frame (`from` may be negative, or the
+// window run past the frame: such bytes belong to other frames and are left
+// alone).
+void stampWindow(const FrameGeometry& geometry, const uint8_t wmData[payloadSize], int64_t from,
+                 size_t length, uint8_t* window);
 
 // Largest decoding margin: half the distance between two levels.
 constexpr double maxMargin = 36.5;

@@ -23,7 +23,7 @@ fi
 
 build/wmstamp sample/clip.yuv sample/wm.bin sample/stamped.yuv
 echo
-build/wmextract --verify sample/wm.bin sample/stamped.yuv
+build/wmextract --whole --verify sample/wm.bin sample/stamped.yuv
 echo "Output: $(pwd)/sample/stamped.yuv ($(stat -c %s sample/stamped.yuv) bytes, $frames frames)"
 
 if command -v ffmpeg >/dev/null; then

@@ -1,7 +1,6 @@
 #include "alignment.h"
 
 #include <algorithm>
-#include <bitset>
 #include <cstring>
 
 namespace {
@@ -23,21 +22,6 @@ bool sameContent(const uint8_t* a, const uint8_t* b)
 
 } // namespace
 
-int bitDistance(const uint8_t* a, const uint8_t* b, size_t bytes)
-{
-    int bits = 0;
-    size_t i = 0;
-    for (; i + 4 <= bytes; i += 4) {
-        uint32_t x = 0, y = 0;
-        std::memcpy(&x, a + i, 4);
-        std::memcpy(&y, b + i, 4);
-        bits += static_cast<int>(std::bitset<32>(x ^ y).count());
-    }
-    for (; i < bytes; ++i)
-        bits += static_cast<int>(std::bitset<8>(static_cast<uint8_t>(a[i] ^ b[i])).count());
-    return bits;
-}
-
 FrameAligner::FrameAligner(RecordStore& store) : store_(store) {}
 
 void FrameAligner::indexUpTo(size_t count)
@@ -55,6 +39,8 @@ void FrameAligner::indexUpTo(size_t count)
     sameNext_.resize(count, -1);
     repeats_.resize(count, false);
     shown_.resize(count, false);
+    accounted_.resize(count, false);
+    nearestOther_.resize(count, -1);
     const size_t mask = slots_.size() - 1;
     for (; indexed_ < count; ++indexed_) {
         const uint8_t* record = store_.records[indexed_].data();
@@ -138,13 +124,7 @@ FrameMatch FrameAligner::match(const uint8_t payload[payloadSize])
 
     Candidate best, next;
     consider(payload, expected, best, next);
-    if (best.bits == 0) {
-        // In step and exact, the common case: the neighbours give `next`.
-        if (expected > 0)
-            consider(payload, expected - 1, best, next);
-        if (expected + 1 < count)
-            consider(payload, expected + 1, best, next);
-    } else {
+    if (best.bits != 0) {
         const auto wider = static_cast<int64_t>(available(expected + searchAhead + 1));
         // The previous record first (a repeat), then ahead (drops), then
         // further behind (swaps).
@@ -165,6 +145,9 @@ FrameMatch FrameAligner::match(const uint8_t payload[payloadSize])
                 consider(payload, r, best, next);
         }
     }
+    // An exact payload is as far from every record as its own record is.
+    if (best.bits == 0)
+        next.bits = std::min(next.bits, nearestOther(best.record));
     result.record = best.record;
     result.bitErrors = best.bits;
     result.nextBits = std::min(next.bits, noDistance - 1);
@@ -181,6 +164,42 @@ FrameMatch FrameAligner::match(const uint8_t payload[payloadSize])
     result.pastEnd = classified.pastEnd;
     lastFrame_ = frame;
     return result;
+}
+
+// The distance from a record to the nearest record of other content, among
+// every record of a small complete DATA or those around it otherwise;
+// noDistance when there is none. Found once a record where DATA is
+// complete, since then it cannot change.
+int FrameAligner::nearestOther(int64_t record)
+{
+    const auto index = static_cast<size_t>(record);
+    if (store_.complete && nearestOther_[index] >= 0)
+        return nearestOther_[index];
+    const auto count = static_cast<int64_t>(store_.records.size());
+    const bool whole = store_.complete && count <= nearestSearchRecords;
+    const int64_t from = whole ? 0 : std::max<int64_t>(0, record - searchBehind);
+    const int64_t to = whole ? count : std::min(count, record + searchBehind + 1);
+    const uint8_t* content = store_.records[index].data();
+    int nearest = noDistance;
+    for (int64_t r = from; r < to; ++r) {
+        const uint8_t* other = store_.records[static_cast<size_t>(r)].data();
+        ++comparisons_;
+        const int bits = bitDistance(content, other);
+        if (bits > 0 && bits < nearest)
+            nearest = bits;
+    }
+    if (store_.complete)
+        nearestOther_[index] = static_cast<int16_t>(nearest);
+    return nearest;
+}
+
+void FrameAligner::account(int64_t record)
+{
+    const auto index = static_cast<size_t>(record);
+    if (!accounted_[index]) {
+        accounted_[index] = true;
+        ++accountedCount_;
+    }
 }
 
 FrameMatch FrameAligner::classify(int64_t record)
@@ -205,21 +224,23 @@ FrameMatch FrameAligner::classify(int64_t record)
         totals_.firstRecord = std::min(totals_.firstRecord, record);
         ++totals_.outOfOrder;
         ++totals_.matched;
-        // It fills a place counted as missing when the frames jumped past.
-        if (totals_.missing > 0)
-            --totals_.missing;
     } else {
         // Frames that matched nothing since stand for as many records.
-        const int64_t gap =
-            std::max<int64_t>(0, record - totals_.lastRecord - 1 - unidentifiedSince_);
+        const int64_t between = record - totals_.lastRecord - 1;
+        const int64_t gap = std::max<int64_t>(0, between - unidentifiedSince_);
         m.step = gap > 0 ? Step::skips : Step::inStep;
         m.missingFrom = record - gap;
         m.missingTo = record - 1;
-        totals_.missing += gap;
+        for (int64_t r = totals_.lastRecord + 1; r < m.missingFrom; ++r)
+            account(r);
         totals_.lastRecord = record;
         ++totals_.matched;
     }
     shown_[index] = true;
+    account(record);
+    // Missing: what the range holds that no frame showed or stood for,
+    // wherever in the order the frames showed the rest.
+    totals_.missing = totals_.lastRecord - totals_.firstRecord + 1 - accountedCount_;
     lastRecord_ = record;
     unidentifiedSince_ = 0;
     return m;

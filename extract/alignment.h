@@ -9,12 +9,10 @@
 #include <functional>
 #include <vector>
 
+#include "bit_distance.h"
 #include "watermark.h"
 
 using Record = std::array<uint8_t, payloadSize>;
-
-// Bits in which the first `bytes` bytes of two payloads differ.
-int bitDistance(const uint8_t* a, const uint8_t* b, size_t bytes = payloadSize);
 
 // The records of DATA read so far, in order (a short last one padded).
 struct RecordStore {
@@ -50,7 +48,7 @@ struct AlignmentTotals {
     int64_t firstRecord = -1; // the lowest record matched
     int64_t lastRecord = -1;  // the highest record matched
     int64_t matched = 0;      // frames that matched a record not shown before
-    int64_t missing = 0;      // records between first and last no frame showed
+    int64_t missing = 0;      // records between first and last no frame showed or stood for
     int64_t repeated = 0;
     int64_t outOfOrder = 0;
 };
@@ -69,6 +67,12 @@ constexpr int64_t searchAhead = 64;
 // this many frames.
 constexpr int64_t fullSearchesAtStart = 64;
 constexpr int64_t framesPerFullSearch = 1000;
+// An exact frame's next_bits is a property of its record: the distance to
+// the nearest record of other content, found once a record. A DATA of at
+// most this many records is searched whole for it; a larger one only
+// within searchBehind records either side, which bounds the cost (a few
+// hundred nanoseconds a record) but may miss a nearer record farther away.
+constexpr int64_t nearestSearchRecords = 1024;
 
 class FrameAligner {
   public:
@@ -78,7 +82,8 @@ class FrameAligner {
     // Records compared with payloads so far: at most
     // (searchBehind + searchAhead + 4) a frame, plus every record once a full
     // search, of which there are at most fullSearchesAtStart plus one per
-    // framesPerFullSearch frames.
+    // framesPerFullSearch frames, plus, once for each record an exact frame
+    // shows, min(records, max(nearestSearchRecords, 2 searchBehind + 1)).
     int64_t comparisons() const { return comparisons_; }
 
   private:
@@ -91,12 +96,17 @@ class FrameAligner {
     int64_t findExact(const uint8_t* payload, int64_t near) const;
     void consider(const uint8_t* payload, int64_t record, Candidate& best, Candidate& next) const;
     FrameMatch classify(int64_t record);
+    int nearestOther(int64_t record);
+    void account(int64_t record);
 
     RecordStore& store_;
     std::vector<int32_t> slots_;    // open addressing by content: record + 1, 0 empty
     std::vector<int32_t> sameNext_; // the next record of the same content, or -1
     std::vector<bool> repeats_;     // the record's content stands elsewhere too
     std::vector<bool> shown_;
+    std::vector<bool> accounted_; // shown, or stood for by unidentified frames
+    int64_t accountedCount_ = 0;
+    std::vector<int16_t> nearestOther_; // found once a record; -1 not yet
     size_t indexed_ = 0;
     int64_t frames_ = 0;
     int64_t lastRecord_ = -1; // the previous identified frame's

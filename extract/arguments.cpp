@@ -1,71 +1,72 @@
 #include "arguments.h"
 
-#include <cstring>
+#include <iterator>
 
 #include "reed_solomon.h"
 
 namespace {
 
-bool is(const char* arg, const char* option)
-{
-    return std::strcmp(arg, option) == 0;
-}
+enum Option { band, fec, force, byPosition, report, verify, whole };
+constexpr OptionSpec options[] = {
+    {"--band", nullptr},  {"--fec", "K"},       {"--force", nullptr}, {"--by-position", nullptr},
+    {"--report", "FILE"}, {"--verify", "DATA"}, {"--whole", nullptr}};
 
 } // namespace
 
-bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args)
+bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args, UsageError& error)
 {
     args = ExtractArgs{};
-    if (argc == 2 && is(argv[1], "--help")) {
-        args.form = ExtractForm::help;
+    CommandLine line(argc, argv, options, std::size(options), error);
+    if (line.asked() != Asked::nothing) {
+        args.form = line.asked() == Asked::help ? ExtractForm::help : ExtractForm::version;
         return true;
     }
-    if (argc == 2 && is(argv[1], "--version")) {
-        args.form = ExtractForm::version;
-        return true;
-    }
-    const char* names[2] = {};
-    int count = 0;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (is(arg, "--band")) {
+    CommandArg arg;
+    while (line.next(arg)) {
+        switch (arg.option) {
+        case band:
             args.bandOnly = true;
-        } else if (is(arg, "--force")) {
+            break;
+        case fec:
+            if (!parseWholeNumber(arg.value, minDataBytes, maxDataBytes, args.fecDataBytes))
+                return line.refuse("K is 20 to 58");
+            break;
+        case force:
             args.force = true;
-        } else if (is(arg, "--by-position")) {
+            break;
+        case byPosition:
             args.byPosition = true;
-        } else if (is(arg, "--report")) {
-            if (args.report != nullptr || i + 1 == argc)
-                return false;
-            args.report = argv[++i];
-        } else if (is(arg, "--fec")) {
-            if (args.fecDataBytes != 0 || i + 1 == argc ||
-                !parseDataBytes(argv[++i], args.fecDataBytes))
-                return false;
-        } else if (is(arg, "--verify")) {
-            if (args.data != nullptr || i + 1 == argc)
-                return false;
-            args.data = argv[++i];
-        } else if (std::strncmp(arg, "--", 2) == 0) {
-            return false;
-        } else if (count == 2) {
-            return false;
-        } else {
-            names[count++] = arg;
+            break;
+        case report:
+            args.report = arg.value;
+            break;
+        case verify:
+            args.data = arg.value;
+            break;
+        case whole:
+            args.whole = true;
+            break;
         }
     }
+    if (line.failed())
+        return false;
     if (args.data != nullptr) {
         // Only a report is written in this form, so only it can be forced.
-        if (count != 1 || (args.force && args.report == nullptr))
+        if (args.force && args.report == nullptr)
+            return line.refuseAll("--force: with --verify only a report is written");
+        if (line.nameCount() != 1)
             return false;
         args.form = ExtractForm::verify;
-        args.video = names[0];
+        args.video = line.name(0);
         return true;
     }
-    // Only a verification has positions to keep to.
-    if (count != 2 || args.byPosition)
+    if (args.byPosition)
+        return line.refuseAll("--by-position: only --verify compares frames with records");
+    if (args.whole)
+        return line.refuseAll("--whole: only --verify checks the records of DATA");
+    if (line.nameCount() != 2)
         return false;
-    args.video = names[0];
-    args.payloads = names[1];
+    args.video = line.name(0);
+    args.payloads = line.name(1);
     return true;
 }

@@ -1,6 +1,8 @@
 // wmextract's command line, parsed without touching any file.
 #pragma once
 
+#include "command_line.h"
+
 enum class ExtractForm {
     help,    // --help: the usage text on standard output
     version, // --version
@@ -14,12 +16,14 @@ struct ExtractArgs {
     bool force = false;             // --force: PAYLOADS may replace a file with data
     int fecDataBytes = 0;           // --fec K: payloads carry K data bytes and a code; 0 without
     bool byPosition = false;        // --by-position: frame k is compared with record k
+    bool whole = false;             // --whole: every record of DATA must be shown, in step
     const char* report = nullptr;   // --report FILE: a CSV line for every frame
     const char* video = nullptr;    // every form that reads
     const char* payloads = nullptr; // the extract form's output
     const char* data = nullptr;     // the verify form's watermark data
 };
 
-// Options may stand in any order before or between the names; "-" is a
-// name. False on a usage error.
-bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args);
+// Options may stand in any order before, between or after the names; "-"
+// is a name. False on a usage error, with the reason in `error` where it is
+// more than the wrong names.
+bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args, UsageError& error);

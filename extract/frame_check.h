@@ -1,6 +1,7 @@
-// What wmextract does with each decoded frame: correct it with the payload
-// code, match it to a record of the data (by content, or by position), say
-// what it finds, and write the payload and the report line.
+// What wmextract finds in each decoded frame: its payload corrected with
+// the code, the record of the data it carries (by content, or by
+// position), its bit errors and whether it carries a band at all. Nothing
+// here says anything: the verdict goes to the messages and the report.
 #pragma once
 
 #include <cstdint>
@@ -8,19 +9,10 @@
 
 #include "alignment.h"
 #include "arguments.h"
+#include "packing_check.h"
 #include "payload_reader.h"
 #include "stream_io.h"
-
-struct Tally {
-    int64_t frames = 0;
-    int64_t differing = 0;
-    int64_t bitErrors = 0;
-    double smallestMargin = maxMargin;
-    int64_t corrected = 0;     // frames whose payload the code corrected
-    int64_t uncorrectable = 0; // frames beyond the code's reach
-    int64_t recordsUsed = 0;   // by position: records compared with a frame
-    int64_t noBand = 0;        // frames that do not look stamped
-};
+#include "tally.h"
 
 struct FrameCheck {
     const ExtractArgs* args = nullptr;
@@ -29,21 +21,36 @@ struct FrameCheck {
     RecordStore store;
     int dataError = 0;               // errno of a failed read of DATA
     FrameAligner* aligner = nullptr; // nullptr: frame k is compared with record k
-    NamedStream payloads;            // the extract form's output
-    NamedStream report;              // --report, or no stream
+    PieceOutput payloads;            // the extract form's output
+    PieceOutput report;              // --report, or no stream
     bool ranOutSaid = false;
+    PackingCheck packing; // with --fec: whether K fits the payloads
+    bool refused = false; // the payloads were packed with another K
     Tally tally;
 };
 
-// Writes the report's header line; false, with errno set, on failure.
-bool startReport(const FrameCheck& check);
+// One frame, as found.
+struct FrameVerdict {
+    int64_t frame = 0;
+    Record payload{}; // as read, then as corrected
+    double margin = 0;
+    FrameMatch match;    // the verify form's record; step unidentified when none
+    int corrected = 0;   // bytes the code changed, -1 beyond its reach, 0 without it
+    int bits = 0;        // bit errors against the matched record
+    bool band = true;    // looks stamped, or its record vouches for it
+    bool ranOut = false; // the first frame past the data's whole records
+};
 
-// Checks the frame whose band rows start frameBuf. 0, or the status of a
-// failure, said.
-int checkFrame(FrameCheck& check);
+// What a pass returns when a stop signal ended it: nothing to say but the
+// summary, and the program then ends by the signal.
+constexpr int statusStopped = -1;
 
-// The summary line at the end of the pass, and the exit status it implies.
-int finishCheck(const FrameCheck& check);
+// Checks the frame whose band rows start frameBuf and counts it in the
+// tally. 0; the status of a failure, said (3 with `refused` set where the
+// payloads prove to be packed with another K than --fec's); or
+// statusStopped, when a stop broke a read of the data (the frame is then
+// not counted).
+int checkFrame(FrameCheck& check, FrameVerdict& verdict);
 
 int reportReason(int status, const char* what, const char* name, const char* reason);
 int reportFailure(int status, const char* what, const char* name, int err);

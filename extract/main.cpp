@@ -1,17 +1,22 @@
 // wmextract: reads the watermark band back from raw 1920x1080 YUV 4:2:0
 // video, writing each frame's payload or checking it against the data that
 // was stamped.
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "arguments.h"
+#include "exit_status.h"
 #include "frame_check.h"
+#include "frame_messages.h"
 #include "named_files.h"
 #include "payload_reader.h"
 #include "platform.h"
 #include "records.h"
+#include "report.h"
 #include "stream_io.h"
 #include "video_reader.h"
 #include "watermark.h"
@@ -20,7 +25,8 @@ namespace {
 
 constexpr const char* usageText =
     "usage: wmextract [--band] [--fec K] [--force] [--report FILE] VIDEO PAYLOADS\n"
-    "       wmextract [--band] [--fec K] [--by-position] [--report FILE] --verify DATA VIDEO\n"
+    "       wmextract [--band] [--fec K] [--by-position] [--whole] [--report FILE]\n"
+    "                 --verify DATA VIDEO\n"
     "       wmextract --help | --version\n"
     "Reads the watermark band of every whole frame of VIDEO (raw 1920x1080\n"
     "YUV 4:2:0). The first form writes each frame's 60-byte payload to\n"
@@ -29,7 +35,8 @@ constexpr const char* usageText =
     "finds which record of the watermark data file DATA each frame carries,\n"
     "by content, so that dropped, repeated and re-timed frames are followed,\n"
     "and names every frame that differs from its record, is unidentified or\n"
-    "breaks the order; --by-position compares frame k with record k instead.\n"
+    "breaks the order; --by-position compares frame k with record k instead;\n"
+    "--whole also asks that every record of DATA be shown, in step.\n"
     "--report writes a CSV line for every frame (frame,record,bit_errors,\n"
     "margin,...). With --band, VIDEO holds only the band: luma rows 0 and 1,\n"
     "3840 bytes a frame. With --fec K, payloads are wmpack's records: each is\n"
@@ -37,26 +44,101 @@ constexpr const char* usageText =
     "K-byte records (wmpack's input). '-' is standard input for VIDEO or DATA\n"
     "and standard output for PAYLOADS or the report.\n"
     "Exit status: 0 success, 1 usage, 2 a file cannot be opened, 3 a frame\n"
-    "differs or is unidentified, or VIDEO has no whole frame, 4 every payload\n"
-    "is exact but records are missing, repeated or out of order, 5 a read or\n"
-    "write error, 6 no memory for a frame.\n";
+    "differs, is unidentified or uncorrectable, a record is not shown in step\n"
+    "(--whole), or VIDEO has no whole frame, 4 every payload is exact but\n"
+    "records are missing, repeated or out of order, 5 a read or write error,\n"
+    "6 no memory for a frame or the data.\n";
 
-// The rest of the pass, from a first whole frame already in frameBuf.
+// A failed transfer, said, or statusStopped where a stop signal broke it.
+int transferFailure(const char* what, const char* name, int err)
+{
+    return stopSignalSeen() != 0 ? statusStopped : reportFailure(5, what, name, err);
+}
+
+// The rest of the pass, from a first whole frame already in frameBuf: each
+// frame checked, said, and written as a payload and a report line.
 int readBands(VideoReader& video, FrameCheck& check)
 {
     const bool showProgress = isTerminal(stderr);
-    BlockRead read = BlockRead::whole;
-    while (read == BlockRead::whole) {
-        if (const int status = checkFrame(check))
+    const size_t recordSize =
+        check.args->fecDataBytes == 0 ? payloadSize : static_cast<size_t>(check.args->fecDataBytes);
+    for (;;) {
+        FrameVerdict verdict;
+        if (const int status = checkFrame(check, verdict))
             return status;
-        ++check.tally.frames;
+        sayFrame(check, verdict);
+        if (check.data == nullptr &&
+            !writePiece(check.payloads, verdict.payload.data(), recordSize))
+            return transferFailure("error writing payload file", check.payloads.stream.name, errno);
+        if (check.report.stream.pFile != nullptr && !writeReportLine(check.report, check, verdict))
+            return transferFailure("error writing report file", check.report.stream.name, errno);
         if (showProgress && check.tally.frames % 10 == 0)
             printNow(stderr, "frame# %" PRId64 "        \r", check.tally.frames);
-        read = readBand(video);
+        // A stop that came while the frame was checked ends the pass before
+        // the next read waits.
+        if (stopSignalSeen() != 0)
+            return statusStopped;
+        const BlockRead read = readBand(video);
+        if (read == BlockRead::end)
+            return 0;
+        if (read == BlockRead::failed)
+            return transferFailure("error reading video file", video.stream.name, errno);
     }
-    if (read == BlockRead::failed)
-        return reportFailure(5, "error reading video file", video.stream.name, errno);
+}
+
+// Ends a pass that a stop signal cut short: what the frames checked so far
+// add up to, and then the signal, so that the shell sees it.
+[[noreturn]] void endByStop(const FrameCheck& check)
+{
+    const int64_t frames = check.tally.frames;
+    printNow(stderr, "wmextract: interrupted after %" PRId64 " %s\n", frames,
+             plural(frames, "frame", "frames"));
+    if (frames > 0)
+        saySummary(check);
+    endBySignal(stopSignalSeen());
+}
+
+// After a failure or a stop, an output keeps only its whole records or
+// lines; a cut that fails is said.
+void keepWhole(PieceOutput& out, const char* what)
+{
+    if (out.stream.pFile != nullptr && !keepWholePieces(out))
+        reportFailure(5, what, out.stream.name, errno);
+}
+
+// Closes an output after a pass; the status of a failure, said, or 0.
+int closeOutput(PieceOutput& out, Stream& owner, const char* what)
+{
+    if (out.stream.pFile == nullptr)
+        return 0;
+    owner.release();
+    return closeOutputStream(out.stream.pFile) ? 0 : reportFailure(5, what, out.stream.name, errno);
+}
+
+// With --whole, a DATA that is a pipe is read on to its end, so that the
+// records no frame showed are known; they are counted, not kept.
+int readToEnd(FrameCheck& check)
+{
+    PayloadReader& data = *check.data;
+    Record scratch{};
+    while (!check.store.complete && !data.exhausted) {
+        if (readNextPayload(data, scratch.data()) == PayloadRead::failed)
+            return transferFailure("error reading watermark data file", data.data.name, errno);
+    }
+    check.store.complete = true;
     return 0;
+}
+
+// The records of DATA, or their index, did not fit in memory.
+int reportNoMemory(const FrameCheck& check)
+{
+    int64_t unread = 0;
+    (void)countUnusedRecords(*check.data, unread);
+    const int64_t records = static_cast<int64_t>(check.store.records.size()) + unread;
+    char reason[80];
+    std::snprintf(reason, sizeof reason, "not enough memory for its %" PRId64 " %s", records,
+                  plural(records, "record", "records"));
+    return reportReason(6, "cannot hold watermark data file", check.data->data.name, reason);
 }
 
 // Says what the pass left aside, so that a verdict on part of a video does
@@ -81,24 +163,28 @@ void reportLeftovers(const VideoReader& video, const FrameCheck* check)
 
 // Opens a file the run writes from scratch, after the first whole frame.
 bool openOutput(const char* name, const char* what, const ExtractArgs& args,
-                std::initializer_list<HeldFile> inputs, NamedStream& stream, Stream& owner)
+                std::initializer_list<HeldFile> inputs, PieceOutput& out, Stream& owner)
 {
     const char* reason = nullptr;
-    stream.name = name;
-    stream.pFile = openFreshOutput(name, args.force, inputs, owner, reason);
-    if (stream.pFile == nullptr)
+    out.stream.name = name;
+    out.stream.pFile = openFreshOutput(name, args.force, inputs, owner, reason);
+    if (out.stream.pFile == nullptr) {
         reportReason(2, what, name, reason);
-    return stream.pFile != nullptr;
+        return false;
+    }
+    startPieces(out);
+    return true;
 }
 
 } // namespace
 
-int main(int argc, char** argv)
+int extractMain(int argc, char** argv)
 {
     preparePlatform(argc, argv);
     ExtractArgs args;
-    if (!parseExtractArgs(argc, argv, args)) {
-        std::fputs(usageText, stderr);
+    UsageError error;
+    if (!parseExtractArgs(argc, argv, args, error)) {
+        printUsageError("wmextract", error, usageText);
         return 1;
     }
     if (args.form == ExtractForm::help) {
@@ -138,30 +224,23 @@ int main(int argc, char** argv)
     FrameCheck check;
     check.args = &args;
     check.videoName = args.video;
-    FrameAligner aligner(check.store);
-    if (verify) {
-        check.data = &data;
-        attachData(check.store, data, args.fecDataBytes, check.dataError);
-        if (check.dataError != 0)
-            return reportFailure(5, "error reading watermark data file", data.data.name,
-                                 check.dataError);
-        // One record, or none, identifies nothing: its frames keep to position.
-        const bool oneRecord = check.store.complete && check.store.records.size() <= 1;
-        if (!args.byPosition && !oneRecord)
-            check.aligner = &aligner;
-    }
-
+    check.packing.dataBytes = args.fecDataBytes;
     if (!setUpFrameBuffer()) {
         printNow(stderr, "wmextract: cannot allocate the frame buffer\n");
         return 6;
     }
-    // PAYLOADS is created only once VIDEO proves to be video: swapping the
-    // two forms' arguments must not empty a stamped video.
+    // From here a stop ends the pass at a frame boundary, said.
+    catchStopSignals();
+    // VIDEO is looked at before DATA is read, and PAYLOADS is created only
+    // once VIDEO proves to be video: the two forms' arguments swapped must
+    // neither empty a stamped video nor read all of it as data.
     startReading(video, args.bandOnly);
     const BlockRead first = readBand(video);
     if (first != BlockRead::whole) {
         const int err = errno; // free may change it
         releaseFrameBuffer();
+        if (stopSignalSeen() != 0)
+            endByStop(check);
         if (first == BlockRead::failed)
             return reportFailure(5, "error reading video file", video.stream.name, err);
         reportLeftovers(video, nullptr);
@@ -169,36 +248,95 @@ int main(int argc, char** argv)
                  verify ? "verify" : "extract", video.stream.name);
         return 3;
     }
+
+    FrameAligner aligner(check.store);
+    if (verify) {
+        check.data = &data;
+        try {
+            attachData(check.store, data, args.fecDataBytes, check.dataError);
+        } catch (const std::bad_alloc&) {
+            releaseFrameBuffer();
+            return reportNoMemory(check);
+        }
+        if (check.dataError != 0) {
+            releaseFrameBuffer();
+            return reportFailure(5, "error reading watermark data file", data.data.name,
+                                 check.dataError);
+        }
+        printDataNotices("wmextract", data);
+        // One record, or none, identifies nothing: its frames keep to position.
+        const bool oneRecord = check.store.complete && check.store.records.size() <= 1;
+        if (!args.byPosition && !oneRecord)
+            check.aligner = &aligner;
+    }
+    if (stopSignalSeen() != 0) {
+        releaseFrameBuffer();
+        endByStop(check);
+    }
     // A report goes to standard output only where the payloads do not.
     Stream payloadOwner, reportOwner;
-    const bool opened =
-        (!extract || openOutput(args.payloads, "cannot open payload file", args,
-                                {{video.stream.pFile, "it is the video itself"}}, check.payloads,
-                                payloadOwner)) &&
-        (args.report == nullptr || openOutput(args.report, "cannot open report file", args,
-                                              {{video.stream.pFile, "it is the video itself"},
-                                               {data.data.pFile, "it is the watermark data file"},
-                                               {check.payloads.pFile, "it is the payload file"}},
-                                              check.report, reportOwner));
-    if (!opened) {
-        releaseFrameBuffer();
-        return 2;
+    const bool opened = (!extract || openOutput(args.payloads, "cannot open payload file", args,
+                                                {{video.stream.pFile, "it is the video itself"}},
+                                                check.payloads, payloadOwner)) &&
+                        (args.report == nullptr ||
+                         openOutput(args.report, "cannot open report file", args,
+                                    {{video.stream.pFile, "it is the video itself"},
+                                     {data.data.pFile, "it is the watermark data file"},
+                                     {check.payloads.stream.pFile, "it is the payload file"}},
+                                    check.report, reportOwner));
+    int status = opened ? 0 : 2;
+    if (status == 0 && check.report.stream.pFile != nullptr && !startReport(check.report))
+        status = reportFailure(5, "error writing report file", check.report.stream.name, errno);
+    if (status == 0) {
+        try {
+            status = readBands(video, check);
+        } catch (const std::bad_alloc&) {
+            status = reportNoMemory(check);
+        }
     }
-    if (!startReport(check)) {
-        releaseFrameBuffer();
-        return reportFailure(5, "error writing report file", check.report.name, errno);
-    }
-
-    const int status = readBands(video, check);
     releaseFrameBuffer();
+    if (!opened)
+        return 2;
+    // What was written under a K the payloads do not have is worth nothing.
+    if (check.refused) {
+        check.payloads.kept = 0;
+        check.report.kept = 0;
+    }
+    if (status != 0) {
+        keepWhole(check.payloads, "cannot cut back payload file");
+        keepWhole(check.report, "cannot cut back report file");
+    }
+    const int closed =
+        std::max(closeOutput(check.report, reportOwner, "error writing report file"),
+                 closeOutput(check.payloads, payloadOwner, "error writing payload file"));
+    if (status == statusStopped)
+        endByStop(check);
+    if (status == 0)
+        status = closed;
+    WholeCheck whole;
+    whole.asked = args.whole;
+    if (status == 0 && args.whole) {
+        status = readToEnd(check);
+        if (status == statusStopped)
+            endByStop(check);
+        whole.records = data.wholeRecords + (data.shortRecordBytes > 0 ? 1 : 0);
+    }
+    const AlignmentTotals* timing = check.aligner != nullptr ? &check.aligner->totals() : nullptr;
+    // A pass that failed still says what its frames showed, unless it read
+    // them with the wrong code.
+    if (status == 0)
+        reportLeftovers(video, verify ? &check : nullptr);
+    if (status == 0 && whole.asked && !showedWhole(check.tally, timing, whole))
+        printNow(stderr, "wmextract: not every record of \"%s\" was shown in step (--whole)\n",
+                 data.data.name);
+    if (!check.refused)
+        saySummary(check);
     if (status != 0)
         return status;
-    reportLeftovers(video, verify ? &check : nullptr);
-    reportOwner.release();
-    if (check.report.pFile != nullptr && !closeOutputStream(check.report.pFile))
-        return reportFailure(5, "error writing report file", check.report.name, errno);
-    payloadOwner.release();
-    if (extract && !closeOutputStream(check.payloads.pFile))
-        return reportFailure(5, "error writing payload file", check.payloads.name, errno);
-    return finishCheck(check);
+    return exitStatus(check.tally, timing, verify, whole);
+}
+
+int main(int argc, char** argv)
+{
+    return finishStandardOutput("wmextract", extractMain(argc, argv));
 }

@@ -9,5 +9,7 @@
 
 // Sets `store` to read from `reader`, packing each record with the payload
 // code when fecDataBytes is not 0 (DATA then holds the data bytes alone).
-// `readError` becomes errno when a read fails; the store ends there.
+// `readError` becomes errno when a read fails; the store ends there. A
+// regular file is read whole here, and std::bad_alloc thrown when its
+// records do not fit in memory.
 void attachData(RecordStore& store, PayloadReader& reader, int fecDataBytes, int& readError);

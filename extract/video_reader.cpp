@@ -6,7 +6,7 @@
 void startReading(VideoReader& reader, bool bandOnly)
 {
     reader.bandOnly = bandOnly;
-    reader.frameBytes = bandOnly ? static_cast<size_t>(bandLength) : frameSize;
+    reader.frameBytes = bandOnly ? static_cast<size_t>(frameGeometry.bandBytes()) : frameSize;
     uint64_t bytes = 0;
     // The file's size settles the frame count exactly as reading it through
     // would: N whole frames and an ignored remainder. Pseudo-files such as
@@ -33,15 +33,15 @@ BlockRead readBand(VideoReader& reader)
     // The stamped spans alone: the band, and chroma row 0 of both planes,
     // which tells a stamped frame from a picture that looks like one.
     uint64_t at = 0;
-    for (const FrameSpan& span : stampedSpans) {
-        const auto offset = static_cast<uint64_t>(span.offset);
+    for (const FrameSpan& span : stampedSpans(frameGeometry)) {
+        const auto offset = span.offset;
         if (offset > at && !skipForward(reader.stream.pFile, offset - at))
             return BlockRead::failed;
         const BlockRead read = readBlock(reader.stream.pFile, frameBuf + offset,
                                          static_cast<size_t>(span.length), got);
         if (read != BlockRead::whole)
             return read;
-        at = offset + static_cast<uint64_t>(span.length);
+        at = offset + span.length;
     }
     // Nothing past the last whole frame's spans is needed.
     if (--reader.framesLeft > 0 && !skipForward(reader.stream.pFile, frameSize - at))

@@ -61,7 +61,8 @@ bool cutFileTo(FILE* pFile, uint64_t bytes);
 bool syncToDisk(FILE* pFile);
 
 // From here on, SIGINT, SIGTERM (and SIGHUP where there is one) only mark
-// the run as stopped, and a blocked read or write returns early, so that
+// the run as stopped, and a blocked read or write returns early (within a
+// second where the signal came just before it started to wait), so that
 // the run can end at a frame boundary.
 void catchStopSignals();
 

@@ -239,7 +239,12 @@ volatile std::sig_atomic_t stopSignal = 0;
 void noteStop(int sig)
 {
     stopSignal = sig;
+    // A stop that comes just before a read starts to wait cannot break that
+    // wait; this alarm, a moment later, does.
+    alarm(1);
 }
+
+void breakWait(int) {}
 
 } // namespace
 
@@ -251,6 +256,8 @@ void catchStopSignals()
     action.sa_flags = 0; // no SA_RESTART: a blocked read must come back
     for (int sig : {SIGINT, SIGTERM, SIGHUP})
         sigaction(sig, &action, nullptr);
+    action.sa_handler = breakWait;
+    sigaction(SIGALRM, &action, nullptr);
 }
 
 int stopSignalSeen()

@@ -1,40 +1,39 @@
 #include "arguments.h"
 
-#include <cstring>
+#include <iterator>
 
 #include "reed_solomon.h"
 
-bool parsePackArgs(int argc, const char* const* argv, PackArgs& args)
+namespace {
+
+enum Option { dataBytes, force };
+constexpr OptionSpec options[] = {{"--data-bytes", "K"}, {"--force", nullptr}};
+
+} // namespace
+
+bool parsePackArgs(int argc, const char* const* argv, PackArgs& args, UsageError& error)
 {
     args = PackArgs{};
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        args.form = PackForm::help;
+    CommandLine line(argc, argv, options, std::size(options), error);
+    if (line.asked() != Asked::nothing) {
+        args.form = line.asked() == Asked::help ? PackForm::help : PackForm::version;
         return true;
     }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        args.form = PackForm::version;
-        return true;
-    }
-    const char* names[2] = {};
-    int count = 0;
-    bool sized = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--data-bytes") == 0) {
-            if (sized || i + 1 == argc || !parseDataBytes(argv[++i], args.dataBytes))
-                return false;
-            sized = true;
-        } else if (std::strcmp(arg, "--force") == 0) {
+    CommandArg arg;
+    while (line.next(arg)) {
+        switch (arg.option) {
+        case dataBytes:
+            if (!parseWholeNumber(arg.value, minDataBytes, maxDataBytes, args.dataBytes))
+                return line.refuse("K is 20 to 58");
+            break;
+        case force:
             args.force = true;
-        } else if (std::strncmp(arg, "--", 2) == 0 || count == 2) {
-            return false;
-        } else {
-            names[count++] = arg;
+            break;
         }
     }
-    if (count != 2)
+    if (line.failed() || line.nameCount() != 2)
         return false;
-    args.data = names[0];
-    args.packed = names[1];
+    args.data = line.name(0);
+    args.packed = line.name(1);
     return true;
 }

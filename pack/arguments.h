@@ -1,6 +1,8 @@
 // wmpack's command line, parsed without touching any file.
 #pragma once
 
+#include "command_line.h"
+
 enum class PackForm {
     help,    // --help: the usage text on standard output
     version, // --version
@@ -15,6 +17,7 @@ struct PackArgs {
     const char* packed = nullptr; // the watermark data file written
 };
 
-// Options may stand before or between the names; "-" is a name. False
-// on a usage error.
-bool parsePackArgs(int argc, const char* const* argv, PackArgs& args);
+// Options may stand before, between or after the names; "-" is a name.
+// False on a usage error, with the reason in `error` where it is more than
+// the wrong names.
+bool parsePackArgs(int argc, const char* const* argv, PackArgs& args, UsageError& error);

@@ -34,20 +34,47 @@ int report(int status, const char* what, const char* name, const char* reason)
     return status;
 }
 
+// What packRecords returns when a stop signal ended it.
+constexpr int statusStopped = -1;
+
+// A failed transfer, said, or statusStopped where a stop signal broke it.
+int transferFailure(const char* what, const char* name, int err)
+{
+    return stopSignalSeen() != 0 ? statusStopped : report(5, what, name, ioReason(err));
+}
+
+void saySummary(int64_t records, int dataBytes)
+{
+    printNow(stderr, "packed %" PRId64 " %s of %d bytes\n", records,
+             plural(records, "record", "records"), dataBytes);
+}
+
+// Ends a run that a stop signal cut short, with the records packed so far
+// said, by the signal, so that the shell sees it.
+[[noreturn]] void endByStop(int64_t records, int dataBytes)
+{
+    printNow(stderr, "wmpack: interrupted after %" PRId64 " %s\n", records,
+             plural(records, "record", "records"));
+    saySummary(records, dataBytes);
+    endBySignal(stopSignalSeen());
+}
+
 // Packs `word`, the first record read (`read` says how), and every record
 // after it into `packed`; the count in `records`.
 int packRecords(PayloadReader& data, PayloadRead read, uint8_t word[payloadSize],
-                const NamedStream& packed, int dataBytes, int64_t& records)
+                PieceOutput& packed, int dataBytes, int64_t& records)
 {
     for (;; read = readNextPayload(data, word)) {
         if (read == PayloadRead::failed)
-            return report(5, "error reading data file", data.data.name, ioReason(errno));
+            return transferFailure("error reading data file", data.data.name, errno);
         if (read != PayloadRead::whole && data.shortRecordBytes == 0)
             return 0;
         rsEncode(word, dataBytes);
-        if (!writeBlock(packed.pFile, word, payloadSize))
-            return report(5, "error writing packed file", packed.name, ioReason(errno));
+        if (!writePiece(packed, word, payloadSize))
+            return transferFailure("error writing packed file", packed.stream.name, errno);
         ++records;
+        if (stopSignalSeen() != 0)
+            return statusStopped;
         if (read != PayloadRead::whole) {
             printNow(stderr,
                      "wmpack: the last record of \"%s\" has %" PRIu64
@@ -60,12 +87,13 @@ int packRecords(PayloadReader& data, PayloadRead read, uint8_t word[payloadSize]
 
 } // namespace
 
-int main(int argc, char** argv)
+int packMain(int argc, char** argv)
 {
     preparePlatform(argc, argv);
     PackArgs args;
-    if (!parsePackArgs(argc, argv, args)) {
-        std::fputs(usageText, stderr);
+    UsageError error;
+    if (!parsePackArgs(argc, argv, args, error)) {
+        printUsageError("wmpack", error, usageText);
         return 1;
     }
     if (args.form == PackForm::help) {
@@ -84,30 +112,42 @@ int main(int argc, char** argv)
     if (data.data.pFile == nullptr)
         return report(2, "cannot open data file", args.data,
                       openFailureReason(args.data, errno, {}));
+    // From here a stop ends the run at a record boundary, said.
+    catchStopSignals();
     // PACKED is opened once DATA has proved readable: a DATA that cannot be
     // read leaves an existing PACKED as it was.
     std::array<uint8_t, payloadSize> word{};
     const PayloadRead first = readNextPayload(data, word.data());
+    if (stopSignalSeen() != 0)
+        endByStop(0, args.dataBytes);
     if (first == PayloadRead::failed)
         return report(5, "error reading data file", args.data, ioReason(errno));
-    NamedStream packed{nullptr, args.packed};
+    PieceOutput packed;
+    packed.stream.name = args.packed;
     Stream packedOwner;
     const char* reason = nullptr;
-    packed.pFile = openFreshOutput(args.packed, args.force,
-                                   {{data.data.pFile, "it is the data file"}}, packedOwner, reason);
-    if (packed.pFile == nullptr)
+    packed.stream.pFile = openFreshOutput(
+        args.packed, args.force, {{data.data.pFile, "it is the data file"}}, packedOwner, reason);
+    if (packed.stream.pFile == nullptr)
         return report(2, "cannot open packed file", args.packed, reason);
-    // Whole records only: after a failure PACKED is cut back to them.
-    std::setvbuf(packed.pFile, nullptr, _IONBF, 0);
+    // Whole records only: after a failure or a stop PACKED is cut back to
+    // them.
+    startPieces(packed);
     int64_t records = 0;
-    if (const int status = packRecords(data, first, word.data(), packed, args.dataBytes, records)) {
-        (void)cutFileTo(packed.pFile, static_cast<uint64_t>(records) * payloadSize);
-        return status;
-    }
+    int status = packRecords(data, first, word.data(), packed, args.dataBytes, records);
+    if (status != 0 && !keepWholePieces(packed))
+        report(5, "cannot cut back packed file", args.packed, ioReason(errno));
     packedOwner.release();
-    if (!closeOutputStream(packed.pFile))
-        return report(5, "error writing packed file", args.packed, ioReason(errno));
-    printNow(stderr, "packed %" PRId64 " %s of %d bytes\n", records,
-             plural(records, "record", "records"), args.dataBytes);
-    return 0;
+    const bool closed = closeOutputStream(packed.stream.pFile);
+    if (status == statusStopped)
+        endByStop(records, args.dataBytes);
+    if (status == 0 && !closed)
+        status = report(5, "error writing packed file", args.packed, ioReason(errno));
+    saySummary(records, args.dataBytes);
+    return status;
+}
+
+int main(int argc, char** argv)
+{
+    return finishStandardOutput("wmpack", packMain(argc, argv));
 }

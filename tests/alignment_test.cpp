@@ -55,6 +55,22 @@ std::string align(FrameAligner& aligner, const RecordStore& store, const std::ve
     return out;
 }
 
+// The distance from record r to the nearest record of other content,
+// counted here on its own.
+int nearestOther(const RecordStore& store, size_t r)
+{
+    int nearest = 481;
+    for (const Record& other : store.records) {
+        int bits = 0;
+        for (size_t i = 0; i < payloadSize; ++i)
+            for (unsigned x = store.records[r][i] ^ other[i]; x != 0; x &= x - 1)
+                ++bits;
+        if (bits > 0)
+            nearest = std::min(nearest, bits);
+    }
+    return nearest;
+}
+
 std::string totals(const FrameAligner& aligner)
 {
     const AlignmentTotals& t = aligner.totals();
@@ -122,4 +138,104 @@ TEST(Alignment, DataFromAPipeIsReadOnlyAsFarAsTheFramesNeed)
     // A drop needs the records ahead.
     EXPECT_EQ(align(aligner, source, {10, 11}), "10 skips 4-9\n11 in\n");
     EXPECT_EQ(asked, 4u + 1 + searchAhead);
+}
+
+TEST(Alignment, MissingIsWhatTheRangeHoldsThatNoFrameShowed)
+{
+    // Whatever the order the frames show records in, a record of the range
+    // that none showed is missing.
+    RecordStore store = randomRecords(8, 6);
+    FrameAligner late(store);
+    EXPECT_EQ(align(late, store, {3, 4, 5, 1}), "3 starts\n4 in\n5 in\n1 swap\n");
+    EXPECT_EQ(totals(late), "1-5: 4 matched, 1 missing, 0 repeated, 1 out of order");
+    FrameAligner back(store);
+    EXPECT_EQ(align(back, store, {2, 4, 0}), "2 starts\n4 skips 3-3\n0 swap\n");
+    EXPECT_EQ(totals(back), "0-4: 3 matched, 2 missing, 0 repeated, 1 out of order");
+    // An unidentified frame stands for the record after the last one shown;
+    // that record shown later fills no other place.
+    FrameAligner standIn(store);
+    EXPECT_EQ(align(standIn, store, {0, -1, 3, 1}), "0 in\n? unknown\n3 skips 2-2\n1 swap\n");
+    EXPECT_EQ(totals(standIn), "0-3: 3 matched, 1 missing, 0 repeated, 1 out of order");
+}
+
+TEST(Alignment, TheLastRecordAgainIsTheDataRunningOutOnlyRightAfterItself)
+{
+    RecordStore store = randomRecords(4, 7);
+    FrameAligner ranOut(store);
+    EXPECT_EQ(align(ranOut, store, {0, 1, 2, 3, 3, 3}), "0 in\n1 in\n2 in\n3 in\n3 in\n3 in\n");
+    EXPECT_EQ(totals(ranOut), "0-3: 4 matched, 0 missing, 0 repeated, 0 out of order");
+    // Shown again after another record, it is a repeat like any other.
+    FrameAligner again(store);
+    EXPECT_EQ(align(again, store, {0, 1, 2, 3, 1, 3}),
+              "0 in\n1 in\n2 in\n3 in\n1 repeats\n3 repeats\n");
+    EXPECT_EQ(totals(again), "0-3: 4 matched, 0 missing, 2 repeated, 0 out of order");
+}
+
+TEST(Alignment, AFrameIsIdentifiedOnlyWellInsideItsNearestRecord)
+{
+    // Payloads on the way from record 0 to record 1: `k` of the bits in
+    // which the two differ taken from record 1. Identified while k is less
+    // than 0.6 of the distance left to record 1.
+    RecordStore store = randomRecords(20, 8);
+    const Record& from = store.records[0];
+    const Record& to = store.records[1];
+    std::vector<int> differing;
+    for (int bit = 0; bit < 480; ++bit)
+        if (((from[static_cast<size_t>(bit / 8)] ^ to[static_cast<size_t>(bit / 8)]) >> (bit % 8)) &
+            1)
+            differing.push_back(bit);
+    const int d = static_cast<int>(differing.size());
+    const auto between = [&](int k) {
+        Record p = from;
+        for (int i = 0; i < k; ++i)
+            p[static_cast<size_t>(differing[static_cast<size_t>(i)] / 8)] ^=
+                static_cast<uint8_t>(1u << (differing[static_cast<size_t>(i)] % 8));
+        return p;
+    };
+    // The largest k still identified, and the ratios either side of it.
+    int k = 0;
+    while (5 * (k + 1) < 3 * (d - k - 1))
+        ++k;
+    for (const auto& [bits, identified] :
+         std::vector<std::pair<int, bool>>{{k, true}, {k + 1, false}, {d * 7 / 17, false}}) {
+        FrameAligner aligner(store);
+        const Record payload = between(bits);
+        const FrameMatch m = aligner.match(payload.data());
+        EXPECT_EQ(m.record, 0) << bits;
+        EXPECT_EQ(m.bitErrors, bits);
+        EXPECT_EQ(m.nextBits, d - bits);
+        EXPECT_EQ(m.step, identified ? Step::inStep : Step::unidentified)
+            << bits << " of " << d << " bits";
+    }
+}
+
+TEST(Alignment, NextBitsOfAnExactFrameIsItsNearestOtherRecordAtABoundedCost)
+{
+    // Record 5 one bit from record 0, record 280 two bits from record 2: in
+    // a small DATA every record is looked at.
+    RecordStore small = randomRecords(300, 9);
+    small.records[5] = small.records[0];
+    small.records[5][17] ^= 0x10;
+    small.records[280] = small.records[2];
+    small.records[280][3] ^= 0x06;
+    FrameAligner whole(small);
+    for (int r = 0; r < 3; ++r) {
+        const FrameMatch m = whole.match(small.records[static_cast<size_t>(r)].data());
+        EXPECT_EQ(m.nextBits, r == 0 ? 1 : r == 2 ? 2 : nearestOther(small, 1)) << r;
+    }
+
+    // In a large one, the records around it: 106 one bit from 100, found
+    // for a frame that starts at 100.
+    RecordStore large = randomRecords(2 * nearestSearchRecords, 10);
+    large.records[106] = large.records[100];
+    large.records[106][59] ^= 0x01;
+    FrameAligner near(large);
+    EXPECT_EQ(near.match(large.records[100].data()).nextBits, 1);
+    // Frames in step over all of it cost a bounded number of comparisons a
+    // record, never a search of every record.
+    FrameAligner inStep(large);
+    for (const Record& r : large.records)
+        ASSERT_EQ(inStep.match(r.data()).bitErrors, 0);
+    const auto frames = static_cast<int64_t>(large.records.size());
+    EXPECT_LE(inStep.comparisons(), frames * (2 * searchBehind + 2));
 }

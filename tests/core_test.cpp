@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <random>
 #include <vector>
 
+#include "bit_distance.h"
 #include "watermark.h"
 
 namespace {
@@ -59,7 +61,7 @@ TEST(BandEncoder, RunsAreMostSignificantPairFirstAndStayInTheirRow)
     const uint8_t payload[2] = {0x1B, 0xE4};
     std::array<uint8_t, 64 + 2> row{};
     row.fill(0x55);
-    encodeBandRow(payload, 2, row.data() + 1);
+    encodeBandRow(payload, 2, row.data() + 1, 64);
     EXPECT_EQ(row.front(), 0x55) << "wrote before the row";
     EXPECT_EQ(row.back(), 0x55) << "wrote past the row";
     const uint8_t runs[8] = {16, 89, 162, 235, 235, 162, 89, 16};
@@ -70,7 +72,7 @@ TEST(BandEncoder, RunsAreMostSignificantPairFirstAndStayInTheirRow)
     for (unsigned value = 0; value < 256; ++value) {
         const auto byte = static_cast<uint8_t>(value);
         std::array<uint8_t, 32> one{};
-        encodeBandRow(&byte, 1, one.data());
+        encodeBandRow(&byte, 1, one.data(), 32);
         for (int k = 0; k < 4; ++k) {
             const uint8_t level = static_cast<uint8_t>(16 + 73 * ((value >> (6 - 2 * k)) & 3));
             for (int s = 0; s < 8; ++s)
@@ -102,7 +104,7 @@ TEST_F(FrameBuffer, StampTouchesOnlyTheBandAndChromaRowZero)
         EXPECT_EQ(frameBuf[32 * b + 31], expectLast) << "byte " << b;
         EXPECT_EQ(frameBuf[32 * b], symbolLevel(static_cast<uint8_t>(payload[b] >> 6)));
     }
-    for (int x = 0; x < chromaRowLength; ++x) {
+    for (int x = 0; x < frameWidth / 2; ++x) {
         ASSERT_EQ(pUPlane[x], 128);
         ASSERT_EQ(pVPlane[x], 128);
     }
@@ -146,11 +148,109 @@ TEST_F(FrameBuffer, StampingByWindowsMatchesStampingTheFrame)
         for (int64_t from = -5000; from < static_cast<int64_t>(frameSize) + 5000; from += cut) {
             const int64_t to =
                 std::min<int64_t>(from + cut, static_cast<int64_t>(frameSize) + 5000);
-            stampWindow(payload.data(), from, static_cast<size_t>(to - from),
+            stampWindow(builtInGeometry, payload.data(), from, static_cast<size_t>(to - from),
                         padded.data() + 5000 + from);
         }
         EXPECT_TRUE(std::equal(whole.begin(), whole.end(), padded.begin() + 5000)) << cut;
         EXPECT_EQ(std::count(padded.begin(), padded.begin() + 5000, 0xEE), 5000) << cut;
         EXPECT_EQ(std::count(padded.end() - 5000, padded.end(), 0xEE), 5000) << cut;
+    }
+}
+
+TEST(FrameGeometry, PlanesAndBandRowsAtOtherSizesAndDepths)
+{
+    constexpr FrameGeometry hd{1280, 720, 8, bandRowsFor(720)};
+    EXPECT_EQ(hd.frameBytes(), 1382400u);
+    EXPECT_EQ(hd.uOffset(), 921600u);
+    EXPECT_EQ(hd.vOffset(), 1152000u);
+    constexpr FrameGeometry uhd{3840, 2160, 10, bandRowsFor(2160)};
+    EXPECT_EQ(uhd.frameBytes(), 24883200u);
+    EXPECT_EQ(uhd.vOffset(), 20736000u);
+    EXPECT_EQ(uhd.bandBytes(), 4u * 7680);
+    EXPECT_EQ(uhd.neutralBytes(), 2u * 3840);
+    const std::array<FrameSpan, 3> spans = stampedSpans(uhd);
+    EXPECT_EQ(spans[1].offset, 16588800u);
+    EXPECT_EQ(spans[2].length, 7680u);
+    for (auto [height, rows] : std::vector<std::pair<int32_t, int>>{
+             {180, 2}, {720, 2}, {1080, 2}, {1440, 3}, {2160, 4}, {4320, 8}})
+        EXPECT_EQ(bandRowsFor(height), rows) << height;
+    EXPECT_EQ(geometryProblem(uhd), nullptr);
+    EXPECT_STREQ(geometryProblem({1281, 720, 8, 2}), "width and height must be even");
+    EXPECT_STREQ(geometryProblem({8194, 720, 8, 2}), "width must be 320 to 8192");
+    EXPECT_STREQ(geometryProblem({1280, 720, 8, 17}), "band rows must be 2 to 16");
+
+    // Sample x carries the symbol its centre falls in, at every width.
+    for (int width : {320, 426, 1280, 1920, 3840, 8192})
+        for (int x = 0; x < width; ++x) {
+            const int k = (2 * x + 1) * bandSymbols / (2 * width);
+            ASSERT_LE(symbolSpanStart(k, bandSymbols, width), x) << width << " " << x;
+            ASSERT_GT(symbolSpanStart(k + 1, bandSymbols, width), x) << width << " " << x;
+        }
+}
+
+TEST(FrameGeometry, TenBitBandAndWindowsAtASmallSize)
+{
+    constexpr FrameGeometry g{320, 180, 10, 3};
+    ASSERT_TRUE(setUpFrameBuffer(g));
+    for (uint64_t i = 0; i < frameSize; ++i)
+        frameBuf[i] = static_cast<uint8_t>(i * 13 + 5);
+    const std::vector<uint8_t> before(frameBuf, frameBuf + frameSize);
+    const auto payload = patternPayload();
+    stampWatermark(payload.data());
+    const std::vector<uint8_t> whole(frameBuf, frameBuf + frameSize);
+    releaseFrameBuffer();
+
+    // Three identical rows of little-endian levels four times the 8-bit ones.
+    for (int row = 0; row < 3; ++row)
+        for (int x = 0; x < 320; ++x) {
+            const int k = (2 * x + 1) * bandSymbols / 640;
+            const unsigned symbol = (payload[static_cast<size_t>(k / 4)] >> (6 - 2 * (k % 4))) & 3u;
+            const unsigned level = 4u * symbolLevel(static_cast<uint8_t>(symbol));
+            const size_t at = static_cast<size_t>(row * 640 + 2 * x);
+            ASSERT_EQ(whole[at] | whole[at + 1] << 8, level) << row << " " << x;
+        }
+    // Chroma rows 0 and 1 of both planes are 512; row 2 and the luma below
+    // the band are the source's.
+    for (uint64_t plane : {g.uOffset(), g.vOffset()}) {
+        for (size_t i = 0; i < 2 * 320; i += 2) {
+            ASSERT_EQ(whole[plane + i], 0x00) << i;
+            ASSERT_EQ(whole[plane + i + 1], 0x02) << i;
+        }
+        EXPECT_TRUE(std::equal(whole.begin() + static_cast<long>(plane + 640),
+                               whole.begin() + static_cast<long>(plane + 960),
+                               before.begin() + static_cast<long>(plane + 640)));
+    }
+    EXPECT_TRUE(std::equal(whole.begin() + 3 * 640, whole.begin() + static_cast<long>(g.uOffset()),
+                           before.begin() + 3 * 640));
+
+    // Windows cut at odd places give the same frame.
+    for (int64_t cut : {int64_t{1}, int64_t{333}, int64_t{4096}}) {
+        std::vector<uint8_t> copy = before;
+        for (int64_t from = 0; from < static_cast<int64_t>(copy.size()); from += cut)
+            stampWindow(g, payload.data(), from,
+                        static_cast<size_t>(
+                            std::min<int64_t>(cut, static_cast<int64_t>(copy.size()) - from)),
+                        copy.data() + from);
+        EXPECT_EQ(copy, whole) << cut;
+    }
+}
+
+TEST(BitDistance, CountsTheDifferingBitsOfAnyLength)
+{
+    // Every length a record can have (K bytes of data, or the 60 of a
+    // payload), against a count bit by bit.
+    std::mt19937 rng(5);
+    for (size_t bytes = 0; bytes <= payloadSize; ++bytes) {
+        std::array<uint8_t, payloadSize> a{}, b{};
+        for (size_t i = 0; i < payloadSize; ++i) {
+            a[i] = static_cast<uint8_t>(rng());
+            b[i] = static_cast<uint8_t>(rng());
+        }
+        int expected = 0;
+        for (size_t i = 0; i < bytes; ++i)
+            for (int bit = 0; bit < 8; ++bit)
+                expected += ((a[i] ^ b[i]) >> bit) & 1;
+        EXPECT_EQ(bitDistance(a.data(), b.data(), bytes), expected) << bytes;
+        EXPECT_EQ(bitDistance(a.data(), a.data(), bytes), 0);
     }
 }

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -7,10 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <stdexcept>
-#include <thread>
 
 #include "tool_runner.h"
 
@@ -145,11 +144,17 @@ FeedPipe::FeedPipe(const TempDir& dir)
     handle_ = open(path_.c_str(), O_RDWR | O_CLOEXEC);
     if (handle_ < 0)
         throw std::runtime_error("cannot open " + path_);
+    // Every read of the pipe is an event here, from before the first write.
+    watch_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (watch_ < 0 || inotify_add_watch(static_cast<int>(watch_), path_.c_str(), IN_ACCESS) < 0)
+        throw std::runtime_error("cannot watch " + path_);
 }
 
 FeedPipe::~FeedPipe()
 {
     close();
+    if (watch_ >= 0)
+        ::close(static_cast<int>(watch_));
 }
 
 bool FeedPipe::write(const Bytes& bytes)
@@ -167,15 +172,21 @@ bool FeedPipe::write(const Bytes& bytes)
 
 bool FeedPipe::waitUntilRead()
 {
-    for (int i = 0; i < 1000; ++i) {
+    for (;;) {
         int unread = 0;
         if (ioctl(static_cast<int>(handle_), FIONREAD, &unread) != 0)
             return false;
         if (unread == 0)
             return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // The next read wakes this; a minute without one is a reader that
+        // stopped, which fails the test rather than hanging it.
+        struct pollfd event = {static_cast<int>(watch_), POLLIN, 0};
+        if (poll(&event, 1, 60 * 1000) <= 0)
+            return false;
+        char events[4096];
+        while (read(static_cast<int>(watch_), events, sizeof events) > 0) {
+        }
     }
-    return false;
 }
 
 void FeedPipe::close()

@@ -78,8 +78,9 @@ class FeedPipe {
     FeedPipe& operator=(const FeedPipe&) = delete;
     const std::string& path() const { return path_; }
     bool write(const Bytes& bytes);
-    // Waits until the reader has taken everything written so far; false
-    // after ten seconds.
+    // Waits until the reader has taken everything written so far, woken by
+    // its reads rather than by a clock; false once a reader that still has
+    // bytes to take has read nothing for a minute.
     bool waitUntilRead();
     void close();
     // Ends the feed as a pipe server that is done does: flushes, then
@@ -93,6 +94,7 @@ class FeedPipe {
   private:
     std::string path_;
     intptr_t handle_ = -1;
+    intptr_t watch_ = -1; // POSIX: an inotify descriptor, woken by each read
 };
 
 // Console text as the platform delivers it to a pipe: text mode on Windows

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -65,6 +66,28 @@ TEST(Wmstamp, WrongArgumentCountPrintsUsage)
     EXPECT_EQ(four.out, console(kBanner + kUsage));
     EXPECT_FALSE(fileExists(dir.path("out.yuv")));
     EXPECT_FALSE(fileExists(dir.path("more.yuv")));
+
+    // An option it does not know is a usage error that says which.
+    const RunResult bogus =
+        runTool(kStamp, {"--bogus", dir.path("src.yuv"), dir.path("wm.bin"), dir.path("out.yuv")});
+    EXPECT_EQ(bogus.status, 1);
+    EXPECT_EQ(bogus.out, console(kBanner + kUsage));
+    EXPECT_EQ(bogus.err, console("wmstamp: unknown option --bogus\n"));
+    EXPECT_FALSE(fileExists(dir.path("out.yuv")));
+    // --help and --version answer on standard output, after the banner.
+    const RunResult help = runTool(kStamp, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind(console(kBanner + kUsage + "Usage: wmstamp [OPTIONS] SOURCE"), 0), 0u);
+    EXPECT_EQ(help.err, "");
+    const RunResult version = runTool(kStamp, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind(console(kBanner + "wmstamp 1."), 0), 0u);
+    // "--" ends the options.
+    const RunResult dashes =
+        runTool(kStamp, {"--", dir.path("src.yuv"), dir.path("wm.bin"), dir.path("out.yuv")});
+    EXPECT_EQ(dashes.status, 0);
+    EXPECT_EQ(checkStampedVideo(makeVideo(1, 0, 1), Bytes(60, 1), readFile(dir.path("out.yuv"))),
+              "");
 }
 
 TEST(Wmstamp, InputsThatCannotBeOpenedLeaveTheOutputAlone)
@@ -234,6 +257,47 @@ TEST(Wmstamp, WatermarkDataThatRunsOutKeepsTheLastPayload)
     }
 }
 
+// Data that is likely not what the user meant is said once, on a line of
+// its own on standard error; the console text stays as it always was.
+TEST(Wmstamp, DataThatIsLikelyNotWhatWasMeantIsSaidOnce)
+{
+    TempDir dir;
+    const std::string src = dir.path("src.yuv"), out = dir.path("out.yuv");
+    const Bytes video = makeVideo(3, 0, 26);
+    writeFile(src, video);
+    // Three text lines of 60 characters and a newline.
+    std::string lines;
+    for (char c : {'a', 'b', 'c'})
+        lines += std::string(60, c) + "\n";
+    // Record 2 three bits from record 1, the rest far apart.
+    Bytes close = makeRandomBytes(180, 27);
+    std::copy(close.begin() + 60, close.begin() + 120, close.begin() + 120);
+    close[150] ^= 0x07;
+    for (const auto& [data, notice] : std::vector<std::pair<Bytes, std::string>>{
+             {{}, "is empty: every payload is zeros"},
+             {Bytes(lines.begin(), lines.end()),
+              "holds lines of 60 characters and a line end, but its records are 60 bytes with "
+              "no line end: every record after the first is shifted by them"},
+             {close, ""}}) {
+        const std::string wm = dir.path("wm" + std::to_string(data.size()));
+        writeFile(wm, data);
+        const RunResult r = stamp(src, wm, out);
+        EXPECT_EQ(r.status, 0);
+        // Only the empty one runs out within three frames.
+        const std::string ranOut =
+            data.empty() ? "Watermark data file \"" + wm + "\" ran out after 0 whole records\n"
+                         : "";
+        EXPECT_EQ(r.out, console(kBanner + ranOut + finished(3)));
+        EXPECT_EQ(r.err,
+                  console(notice.empty()
+                              ? "wmstamp: records 1 and 2 of watermark data file \"" + wm +
+                                    "\" differ in only 3 bits: heavy compression may show "
+                                    "one for the other (wmpack keeps records apart)\n"
+                              : "wmstamp: watermark data file \"" + wm + "\" " + notice + "\n"));
+        EXPECT_EQ(checkStampedVideo(video, data, readFile(out)), "");
+    }
+}
+
 TEST(Wmstamp, ReadAndWriteErrorsAreStatusFive)
 {
 #ifdef _WIN32
@@ -366,6 +430,30 @@ TEST(Wmstamp, ReaderThatGoesAwayIsAWriteError)
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 5);
     EXPECT_EQ(r.out, console(kBanner + "Error writing output file \"" + out + "\": Broken pipe\n"));
+#endif
+}
+
+// Ctrl-C while the data pipe has nothing to give is a stop like any other:
+// the frames written stay, and the run ends by the signal.
+TEST(Wmstamp, AStopWhileWaitingOnTheDataEndsByTheSignal)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: signals";
+#else
+    TempDir dir;
+    const std::string src = dir.path("src.yuv");
+    writeFile(src, makeVideo(2, 0, 25));
+    // The null device takes frames at once, so once record 0 is read, frame
+    // 0 goes out and the run waits on the pipe for record 1.
+    FeedPipe feed(dir);
+    ToolProcess tool(kStamp, {src, feed.path(), nullDevice()});
+    ASSERT_TRUE(feed.write(Bytes(60, 7)));
+    ASSERT_TRUE(feed.waitUntilRead());
+    tool.sendSignal(SIGINT);
+    const RunResult r = tool.finish();
+    EXPECT_EQ(r.signal, SIGINT);
+    EXPECT_EQ(r.out, kBanner + "Interrupted after 1 frames\n");
+    EXPECT_EQ(r.err, "");
 #endif
 }
 

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <numeric>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,10 +25,13 @@
 namespace {
 
 constexpr uint64_t blockSize = 4096;
-// Eight frames are exactly 6,075 blocks: every chunk starts on a block
-// boundary, where a copy can share blocks rather than copy them.
-constexpr uint64_t chunkFrames = 8;
-static_assert(chunkFrames * lumaPlaneSize * 3 / 2 % blockSize == 0, "chunks on block boundaries");
+// The fewest frames that are a whole number of blocks (eight 1080p frames
+// are exactly 6,075): every chunk starts on a block boundary, where a copy
+// can share blocks rather than copy them.
+uint64_t chunkFrames()
+{
+    return blockSize / std::gcd(frameSize, blockSize);
+}
 
 bool isRegular(int fd)
 {
@@ -149,18 +153,18 @@ int stampInPlace(FrameRun& run, const CopyPlaces& at, uint64_t frame,
                  const uint8_t wmData[payloadSize])
 {
     const uint64_t base = frame * frameSize;
-    for (const FrameSpan& span : stampedSpans) {
-        const uint64_t first = (base + static_cast<uint64_t>(span.offset)) / blockSize * blockSize;
+    // frameBuf is scratch space here: a span widened to whole blocks is
+    // never larger than a frame of the smallest size.
+    for (const FrameSpan& span : stampedSpans(frameGeometry)) {
+        const uint64_t first = (base + span.offset) / blockSize * blockSize;
         const uint64_t end =
-            std::min((base + static_cast<uint64_t>(span.offset + span.length) + blockSize - 1) /
-                         blockSize * blockSize,
+            std::min((base + span.offset + span.length + blockSize - 1) / blockSize * blockSize,
                      at.wholeBytes);
         const auto bytes = static_cast<size_t>(end - first);
-        // frameBuf is scratch space here: no span's blocks come near 3 MB.
         if (!readFully(at.inFd, frameBuf, bytes, at.sourceStart + static_cast<off_t>(first)))
             return inputError(run, errno);
-        stampWindow(wmData, static_cast<int64_t>(first) - static_cast<int64_t>(base), bytes,
-                    frameBuf);
+        stampWindow(frameGeometry, wmData, static_cast<int64_t>(first) - static_cast<int64_t>(base),
+                    bytes, frameBuf);
         if (!writeFully(at.outFd, frameBuf, bytes, at.outputStart + static_cast<off_t>(first)))
             return outputError(run, errno);
     }
@@ -245,22 +249,22 @@ int spliceFrames(FrameRun& run, const CopyPlaces& at, uint64_t from, bool& strea
         if (const int status = nextPayload(run))
             return status;
         const off_t base = at.sourceStart + static_cast<off_t>(frame * frameSize);
-        int32_t done = 0;
-        for (const FrameSpan& span : stampedSpans) {
-            if (const int status = spliceBytes(run, at, pipe, base + done,
+        uint64_t done = 0;
+        for (const FrameSpan& span : stampedSpans(frameGeometry)) {
+            if (const int status = spliceBytes(run, at, pipe, base + static_cast<off_t>(done),
                                                static_cast<size_t>(span.offset - done)))
                 return status;
             if (pipe.refused || pipe.ended)
                 break;
-            stampWindow(run.wmData.data(), span.offset, static_cast<size_t>(span.length), frameBuf);
+            stampWindow(frameGeometry, run.wmData.data(), static_cast<int64_t>(span.offset),
+                        static_cast<size_t>(span.length), frameBuf);
             if (!writeBlock(run.out.pFile, frameBuf, static_cast<size_t>(span.length)))
                 return outputError(run, errno);
             done = span.offset + span.length;
         }
         if (!pipe.refused && !pipe.ended)
-            if (const int status =
-                    spliceBytes(run, at, pipe, base + done,
-                                static_cast<size_t>(frameSize) - static_cast<size_t>(done)))
+            if (const int status = spliceBytes(run, at, pipe, base + static_cast<off_t>(done),
+                                               static_cast<size_t>(frameSize - done)))
                 return status;
         if (pipe.refused || pipe.ended) {
             // The frame in hand is dropped: streaming reads it again, or
@@ -307,13 +311,14 @@ int copyFrames(FrameRun& run, bool& streamRest)
     if (const int status = startOutput(run))
         return status;
     limitCopyOnWritePreallocation(at.outFd);
+    const uint64_t chunkBytes = chunkFrames() * frameSize;
     for (uint64_t chunk = 0;; ++chunk) {
-        const uint64_t chunkStart = chunk * chunkFrames * frameSize;
+        const uint64_t chunkStart = chunk * chunkBytes;
         if (chunkStart >= at.wholeBytes)
             break;
         if (stopRequested(run))
             return statusOk;
-        const uint64_t chunkEnd = std::min(chunkStart + chunkFrames * frameSize, at.wholeBytes);
+        const uint64_t chunkEnd = std::min(chunkStart + chunkBytes, at.wholeBytes);
         // The last chunk's whole frames may end inside a block: that block is
         // written, so that the incomplete frame after them is never shared.
         const uint64_t sharedEnd = chunkEnd / blockSize * blockSize;

@@ -13,13 +13,21 @@ int nextPayload(FrameRun& run)
     }
     const PayloadRead payload = readNextPayload(run.wm, run.markDat.data());
     if (payload == PayloadRead::failed) {
+        // A stop signal breaks a blocked read of the data (a pipe): no
+        // error, the run ends by the signal with the frames it wrote.
+        if (stopRequested(run))
+            return statusIoError;
         printNow(run.pConsole, "Error reading watermark data file \"%s\": %s\n", run.wm.data.name,
                  ioReason(errno));
         return statusIoError;
     }
     run.wmData = run.markDat;
+    if (payload == PayloadRead::whole ||
+        (payload == PayloadRead::ranOut && run.wm.shortRecordBytes > 0))
+        noteStampedRecord(run.wm, run.wmData.data());
     if (payload == PayloadRead::ranOut)
         printRanOut(run.pConsole, nullptr, run.wm);
+    printDataNotices("wmstamp", run.wm);
     return statusOk;
 }
 

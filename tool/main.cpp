@@ -4,11 +4,22 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "arguments.h"
 #include "frame_run.h"
 #include "named_files.h"
 #include "platform.h"
 
 namespace {
+
+constexpr const char* optionsText =
+    "Usage: wmstamp [OPTIONS] SOURCE WATERMARK OUTPUT\n"
+    "Options may stand before, between or after the names; '--' ends them.\n"
+    "'-' is standard input as SOURCE or WATERMARK and standard output as\n"
+    "OUTPUT (the messages then go to standard error).\n"
+    "  --help     this text\n"
+    "  --version  the version\n"
+    "Exit status: 0 success, 1 usage, 2 source, 3 watermark data, 4 output\n"
+    "cannot be opened, 5 a read or write error, 6 no memory for a frame.\n";
 
 // The fixed messages say what failed; this line on standard error says why.
 void explain(const char* name, const char* reason)
@@ -18,45 +29,62 @@ void explain(const char* name, const char* reason)
 
 } // namespace
 
-int main(int argc, char** argv)
+int stampMain(int argc, char** argv)
 {
     preparePlatform(argc, argv);
+    StampArgs args;
+    UsageError error;
+    const bool parsed = parseStampArgs(argc, argv, args, error);
     // Messages go to standard output, as they always have, unless the video
     // itself goes there.
-    FILE* pConsole = argc == 4 && isStandardStreamName(argv[3]) ? stderr : stdout;
+    const bool videoOnStdout =
+        parsed && args.form == StampForm::stamp && isStandardStreamName(args.output);
+    FILE* pConsole = videoOnStdout ? stderr : stdout;
     printNow(pConsole, "Grelmo Video Watermark Insertion Tool (10-29-2014)\n");
-    if (argc != 4) {
+    if (!parsed || args.form == StampForm::help) {
         printNow(pConsole, "Adds Grelmo watermark to a given.yuv file\n");
         printNow(pConsole, "Parameter 1: source filename with .yuv extension\n");
         printNow(pConsole, "Parameter 2: name of binary data file with watermark data, \n");
         printNow(pConsole, "      60 bytes per line\n");
         printNow(pConsole, "Parameter 3: name of output file, with .yuv extension\n");
+        if (args.form == StampForm::help) {
+            std::fputs(optionsText, stdout);
+            return 0;
+        }
+        if (error.text[0] != '\0')
+            printNow(stderr, "wmstamp: %s\n", error.text);
         return 1;
+    }
+    if (args.form == StampForm::version) {
+        printNow(stdout, "wmstamp %s\n", WM_VERSION);
+        return 0;
     }
 
     // The names are used where they stand: whole at any length, and with
     // nothing to allocate before the frame buffer. "-" is a standard stream.
-    const char* inFileName = argv[1];
+    const char* inFileName = args.source;
     Stream inOwner;
     FILE* pInFile = openInputName(inFileName, inOwner);
     if (pInFile == nullptr) {
+        const int err = errno; // a console that cannot be written changes it
         printNow(pConsole, "Input file \"%s\" not found\n", inFileName);
-        explain(inFileName, openFailureReason(inFileName, errno, {}));
+        explain(inFileName, openFailureReason(inFileName, err, {}));
         return 2;
     }
-    const char* inWmName = argv[2];
+    const char* inWmName = args.data;
     Stream wmOwner;
     const bool stdinTaken = isStandardStreamName(inWmName) && pInFile == stdin;
     FILE* pWmFile = stdinTaken ? nullptr : openInputName(inWmName, wmOwner);
     if (pWmFile == nullptr) {
+        const int err = errno;
         printNow(pConsole, "Watermark data file \"%s\" not found\n", inWmName);
         explain(inWmName, stdinTaken ? "standard input is already the source video"
-                                     : openFailureReason(inWmName, errno, {}));
+                                     : openFailureReason(inWmName, err, {}));
         return 3;
     }
     // Standard output carries the messages, so the video cannot go there
     // unless it is named as "-".
-    const char* outFileName = argv[3];
+    const char* outFileName = args.output;
     Stream outOwner;
     FILE* pOutFile = pConsole == stderr
                          ? openOutputName(outFileName, {pInFile, pWmFile}, outOwner)
@@ -106,4 +134,9 @@ int main(int argc, char** argv)
         printNow(pConsole, "wrote %" PRId64 " frames\n", run.frameCount);
     releaseFrameBuffer();
     return status;
+}
+
+int main(int argc, char** argv)
+{
+    return finishStandardOutput("wmstamp", stampMain(argc, argv));
 }

@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (size_t at = 2, n = 0; at < size; at += 8, ++n) {
         Record r{};
         for (size_t i = 0; i < payloadSize; ++i)
-            r[i] = static_cast<uint8_t>(data[at + i % std::min<size_t>(8, size - at)] % alphabet * 85);
+            r[i] =
+                static_cast<uint8_t>(data[at + i % std::min<size_t>(8, size - at)] % alphabet * 85);
         (n < records ? store.records : frames).push_back(r);
     }
     if (store.records.empty())
@@ -37,8 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     if (t.matched + t.repeated > n || t.matched > count)
         std::abort();
+    const int64_t nearest = std::min(count, std::max(nearestSearchRecords, 2 * searchBehind + 1));
     const int64_t bound = n * (searchBehind + searchAhead + 4) +
-                          (fullSearchesAtStart + n / framesPerFullSearch + 1) * count;
+                          (fullSearchesAtStart + n / framesPerFullSearch + 1) * count +
+                          std::min(n, count) * nearest;
     if (aligner.comparisons() > bound)
         std::abort();
     return 0;

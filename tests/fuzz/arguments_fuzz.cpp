@@ -1,4 +1,4 @@
-// Argument parsing of wmextract and wmpack on any argument vector: a parsed
+// Argument parsing of the three programs on any argument vector: a parsed
 // command whose names are there, or a usage error; never a crash.
 #include <cstdlib>
 #include <string>
@@ -6,6 +6,7 @@
 
 #include "../../extract/arguments.h"
 #include "../../pack/arguments.h"
+#include "../../tool/arguments.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -25,16 +26,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const std::string& w : words)
         argv.push_back(w.c_str());
     const int argc = static_cast<int>(argv.size());
+    UsageError error;
     ExtractArgs e;
-    if (parseExtractArgs(argc, argv.data(), e) && e.form != ExtractForm::help &&
+    if (parseExtractArgs(argc, argv.data(), e, error) && e.form != ExtractForm::help &&
         e.form != ExtractForm::version &&
         (e.video == nullptr || (e.form == ExtractForm::verify) != (e.data != nullptr) ||
          (e.form == ExtractForm::extract && e.payloads == nullptr) ||
          (e.fecDataBytes != 0 && (e.fecDataBytes < 20 || e.fecDataBytes > 58))))
         std::abort();
     PackArgs p;
-    if (parsePackArgs(argc, argv.data(), p) && p.form == PackForm::pack &&
+    if (parsePackArgs(argc, argv.data(), p, error) && p.form == PackForm::pack &&
         (p.data == nullptr || p.packed == nullptr || p.dataBytes < 20 || p.dataBytes > 58))
+        std::abort();
+    StampArgs st;
+    if (parseStampArgs(argc, argv.data(), st, error) && st.form == StampForm::stamp &&
+        (st.source == nullptr || st.data == nullptr || st.output == nullptr))
         std::abort();
     return 0;
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Seed corpora for the fuzz targets, made from real inputs: stamped bands
 (clean, noisy, and through x265 CRF 35 where ffmpeg has it), records and
-frames with drops and damage, packed records with wrong bytes, and the
-command lines of the manual pages.
+frames with drops and damage, packed records with wrong bytes, the
+command lines of the manual pages, and the first lines of real Y4M streams
+(ffmpeg's, in every pixel format it writes there, taken or refused).
 
 usage: tests/fuzz/make_corpus.py OUT_DIR BUILD_DIR   (BUILD_DIR holds wmstamp and wmpack)
 """
@@ -25,7 +26,8 @@ def band(payload):
 def main():
     out, build = sys.argv[1], sys.argv[2]
     rng = random.Random(1)
-    seeds = {name: [] for name in ("band_decoder", "alignment", "reed_solomon", "arguments")}
+    seeds = {name: [] for name in ("band_decoder", "alignment", "reed_solomon", "arguments",
+                                   "y4m", "command_line")}
     for _ in range(8):
         rows = band(rng.randbytes(60))
         seeds["band_decoder"].append(rows)
@@ -65,6 +67,21 @@ def main():
                  "--report r.csv --by-position --verify wm.bin v.yuv", "stamped.yuv p.bin",
                  "--data-bytes 32 --force data.bin packed.bin", "--help", "--fec 58 - -"):
         seeds["arguments"].append(line.replace(" ", "\0").encode())
+    seeds["command_line"] = list(seeds["arguments"])
+    # The header and first frame header of real streams, as ffmpeg writes them.
+    if shutil.which("ffmpeg"):
+        for size, fmt in (("1280x720", "yuv420p"), ("3840x2160", "yuv420p10le"),
+                          ("320x180", "yuv444p"), ("320x180", "gray"), ("640x360", "yuv422p"),
+                          ("426x240", "yuvj420p"), ("321x181", "yuv420p")):
+            stream = subprocess.run(
+                f"ffmpeg -nostdin -loglevel error -f lavfi -i testsrc2=size={size}:rate=30000/1001 "
+                f"-frames:v 1 -pix_fmt {fmt} -strict -1 -f yuv4mpegpipe -", shell=True,
+                capture_output=True, check=False).stdout
+            end = stream.find(b"\n", stream.find(b"\n") + 1)
+            if end > 0:
+                seeds["y4m"].append(stream[:end + 1])
+    seeds["y4m"] += [b"YUV4MPEG2 W1920 H1080 C420mpeg2 XYSCSS=420MPEG2\nFRAME Ixyz\n",
+                     bytes([0, 0, 0, 0x18]) + b"ftypisom" + bytes(32)]
     for name, items in seeds.items():
         os.makedirs(f"{out}/{name}", exist_ok=True)
         for i, item in enumerate(items):

@@ -1,0 +1,8 @@
+// What wmextract says, on standard error: each frame's verdict in words as
+// it is found, and the summary line at the end of the pass.
+#pragma once
+
+#include "frame_check.h"
+
+void sayFrame(const FrameCheck& check, const FrameVerdict& verdict);
+void saySummary(const FrameCheck& check);

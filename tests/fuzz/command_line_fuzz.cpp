@@ -1,0 +1,62 @@
+// The option table on any argument vector: every option handed back is in
+// the table, with a value exactly where it takes one and each at most once;
+// the names are as many as were given; a refusal has its reason, but for
+// the wrong names alone.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../../io/command_line.h"
+
+namespace {
+
+constexpr OptionSpec table[] = {
+    {"--band", nullptr}, {"--fec", "K"}, {"--report", "FILE"}, {"--force", nullptr}};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    std::vector<std::string> words{"program"};
+    std::string word;
+    for (size_t i = 0; i < size && words.size() < 16; ++i) {
+        if (data[i] == 0) {
+            words.push_back(word);
+            word.clear();
+        } else {
+            word += static_cast<char>(data[i]);
+        }
+    }
+    words.push_back(word);
+    std::vector<const char*> argv;
+    for (const std::string& w : words)
+        argv.push_back(w.c_str());
+    UsageError error;
+    CommandLine line(static_cast<int>(argv.size()), argv.data(), table, 4, error);
+    CommandArg arg;
+    unsigned seen = 0;
+    int options = 0;
+    while (line.next(arg)) {
+        if (arg.option < 0 || arg.option >= 4 || (seen >> arg.option & 1u) != 0 ||
+            (arg.value != nullptr) != (table[arg.option].valueName != nullptr))
+            std::abort();
+        seen |= 1u << arg.option;
+        ++options;
+    }
+    if (line.asked() != Asked::nothing && (argv.size() != 2 || line.failed()))
+        std::abort();
+    if (line.nameCount() > CommandLine::maxNames || std::strlen(error.text) >= sizeof error.text)
+        std::abort();
+    if (!line.failed() && line.asked() == Asked::nothing) {
+        // Every word is an option, a value, a name or the one "--".
+        int values = 0;
+        for (int i = 0; i < 4; ++i)
+            values += (seen >> i & 1u) != 0 && table[i].valueName != nullptr ? 1 : 0;
+        const int given = static_cast<int>(argv.size()) - 1;
+        const int rest = given - options - values - line.nameCount();
+        if (rest != 0 && rest != 1)
+            std::abort();
+    }
+    return 0;
+}

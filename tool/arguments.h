@@ -1,0 +1,22 @@
+// wmstamp's command line, parsed without touching any file.
+#pragma once
+
+#include "command_line.h"
+
+enum class StampForm {
+    help,    // --help: the usage text on standard output
+    version, // --version
+    stamp,   // SOURCE WATERMARK OUTPUT
+};
+
+struct StampArgs {
+    StampForm form = StampForm::stamp;
+    const char* source = nullptr; // the raw video read
+    const char* data = nullptr;   // the watermark data file
+    const char* output = nullptr; // the stamped video written
+};
+
+// Options may stand before, between or after the names; "-" is a name.
+// False on a usage error, with the reason in `error` where it is more than
+// the wrong names.
+bool parseStampArgs(int argc, const char* const* argv, StampArgs& args, UsageError& error);
