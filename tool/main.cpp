@@ -117,7 +117,7 @@ int stampMain(int argc, char** argv)
     if (status == statusOk && streamRest && !stopRequested(run))
         status = streamFrames(run);
     if (status != statusOk || run.stoppedBy != 0)
-        keepWholeFrames(run, status != statusOk);
+        keepWholeFrames(run, status != statusOk && run.stoppedBy == 0);
     if (run.stoppedBy != 0) {
         printNow(pConsole, "Interrupted after %" PRId64 " frames\n", run.frameCount);
         outOwner.reset();
