@@ -146,7 +146,7 @@ TEST(FileSystems, CopyingAndStreamingWriteTheSameBytes)
         if (from != dir.dir())
             writeFile(from + "/src.yuv", video);
         const std::string out = to + "/out.yuv";
-        writeFile(out, makeRandomBytes(5000, 52)); // an old output, replaced
+        writeFile(out, makeVideo(2, 0, 52)); // an old video, replaced
         const std::vector<std::string> args = {from + "/src.yuv", dir.path("wm.bin"), out};
         // LeakSanitizer cannot run under ptrace; the rest of the sanitizers can.
         std::vector<std::string> straced = {
@@ -233,7 +233,7 @@ TEST(FileSystems, FailuresAndStopsLeaveWholeStampedFramesOnly)
               "");
 
     // A source and data that cannot be read leave an old output alone.
-    const Bytes old = makeRandomBytes(5000, 55);
+    const Bytes old = makeVideo(1, 0, 55);
     writeFile(out, old);
     EXPECT_EQ(runTool(kStamp, {"/proc/self/mem", dir.path("wm.bin"), out}).status, 5);
     writeFile(dir.path("src.yuv"), video);

@@ -174,6 +174,33 @@ TEST(Wmstamp, OutputThatIsAnInputByAnyPathIsRefused)
     EXPECT_EQ(readFile(wm), data);
 }
 
+// DATA and OUTPUT swapped: an existing output that holds no whole frames is
+// the watermark data in the wrong place, and is kept unless --force.
+TEST(Wmstamp, AnOutputThatCannotBeAVideoIsRefusedUnlessForced)
+{
+    TempDir dir;
+    const std::string src = dir.path("clip.yuv"), stamped = dir.path("stamped.yuv");
+    const Bytes video = makeVideo(2, 0, 60);
+    writeFile(src, video);
+    writeFile(stamped, makeVideo(2, 0, 61));
+    for (const auto& [size, reason] : std::vector<std::pair<size_t, std::string>>{
+             {360, "it holds less than a frame"},
+             {kFrame + 100, "it holds no whole number of frames"}}) {
+        const std::string wm = dir.path("wm" + std::to_string(size));
+        const Bytes data = makeRandomBytes(size, 62);
+        writeFile(wm, data);
+        RunResult r = stamp(src, stamped, wm);
+        EXPECT_EQ(r.status, 4) << size;
+        EXPECT_EQ(r.out,
+                  console(kBanner + "Output file \"" + wm + "\" cannot be opened for writing"));
+        EXPECT_EQ(r.err, why(wm, reason + ": is it the watermark data? (--force replaces it)"));
+        EXPECT_EQ(readFile(wm), data);
+        r = runTool(kStamp, {"--force", src, stamped, wm});
+        EXPECT_EQ(r.status, 0) << size;
+        EXPECT_EQ(readFile(wm).size(), 2 * kFrame);
+    }
+}
+
 TEST(Wmstamp, CharacterDevicesServeAsAnyFile)
 {
     TempDir dir;
@@ -198,7 +225,7 @@ TEST(Wmstamp, SourcesWithoutAWholeFrameGiveAnEmptyOutput)
     for (size_t size : {size_t{0}, kFrame - 1}) {
         const std::string src = dir.path("src" + std::to_string(size));
         writeFile(src, makeVideo(0, size, 8));
-        writeFile(out, makeRandomBytes(5000, 9)); // an old output is emptied
+        writeFile(out, makeVideo(2, 0, 9)); // an old video is emptied
         const RunResult r = stamp(src, wm, out);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, console(kBanner + finished(0)));
@@ -349,7 +376,7 @@ TEST(Wmstamp, TooLittleMemoryEndsWithAStatusNeverASignal)
         writeFile(out, keep);
         RunOptions options;
         options.addressSpaceLimit = limit;
-        const RunResult r = runTool(kStamp, {src, wm, out}, options);
+        const RunResult r = runTool(kStamp, {"--force", src, wm, out}, options);
         if (r.out.empty())
             return -1;
         EXPECT_EQ(r.signal, 0) << "killed at " << limit;

@@ -1,15 +1,29 @@
 #include "arguments.h"
 
+#include <iterator>
+
+namespace {
+
+enum Option { force };
+constexpr OptionSpec options[] = {{"--force", nullptr}};
+
+} // namespace
+
 bool parseStampArgs(int argc, const char* const* argv, StampArgs& args, UsageError& error)
 {
     args = StampArgs{};
-    CommandLine line(argc, argv, nullptr, 0, error);
+    CommandLine line(argc, argv, options, std::size(options), error);
     if (line.asked() != Asked::nothing) {
         args.form = line.asked() == Asked::help ? StampForm::help : StampForm::version;
         return true;
     }
     CommandArg arg;
     while (line.next(arg)) {
+        switch (arg.option) {
+        case force:
+            args.force = true;
+            break;
+        }
     }
     if (line.failed() || line.nameCount() != 3)
         return false;

@@ -14,6 +14,7 @@ struct StampArgs {
     const char* source = nullptr; // the raw video read
     const char* data = nullptr;   // the watermark data file
     const char* output = nullptr; // the stamped video written
+    bool force = false;           // --force: OUTPUT may replace a file that is no video
 };
 
 // Options may stand before, between or after the names; "-" is a name.

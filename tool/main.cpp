@@ -16,10 +16,28 @@ constexpr const char* optionsText =
     "Options may stand before, between or after the names; '--' ends them.\n"
     "'-' is standard input as SOURCE or WATERMARK and standard output as\n"
     "OUTPUT (the messages then go to standard error).\n"
+    "  --force    replace an existing OUTPUT that holds no whole frames (what\n"
+    "             the watermark data typed in its place would look like)\n"
     "  --help     this text\n"
     "  --version  the version\n"
     "Exit status: 0 success, 1 usage, 2 source, 3 watermark data, 4 output\n"
     "cannot be opened, 5 a read or write error, 6 no memory for a frame.\n";
+
+// Why an existing output cannot be a video of this run, or nullptr: a
+// regular file that holds something, but not whole frames, is what the
+// watermark data typed in the output's place looks like. Standard output
+// is the shell's to choose.
+const char* notAVideo(const char* name, FILE* pFile, uint64_t frameBytes)
+{
+    uint64_t bytes = 0;
+    if (isStandardStreamName(name) || !bytesLeftInFile(pFile, bytes) || bytes == 0 ||
+        bytes % frameBytes == 0)
+        return nullptr;
+    return bytes < frameBytes ? "it holds less than a frame: is it the watermark data? (--force "
+                                "replaces it)"
+                              : "it holds no whole number of frames: is it the watermark data? "
+                                "(--force replaces it)";
+}
 
 // The fixed messages say what failed; this line on standard error says why.
 void explain(const char* name, const char* reason)
@@ -96,6 +114,13 @@ int stampMain(int argc, char** argv)
                                                {{pInFile, "it is the source video"},
                                                 {pWmFile, "it is the watermark data file"},
                                                 {stdout, "it is standard output"}}));
+        return 4;
+    }
+    const char* refusal =
+        args.force ? nullptr : notAVideo(outFileName, pOutFile, builtInGeometry.frameBytes());
+    if (refusal != nullptr) {
+        printNow(pConsole, "Output file \"%s\" cannot be opened for writing", outFileName);
+        explain(outFileName, refusal);
         return 4;
     }
 
