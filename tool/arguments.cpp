@@ -4,8 +4,8 @@
 
 namespace {
 
-enum Option { force };
-constexpr OptionSpec options[] = {{"--force", nullptr}};
+enum Option { force, clockForm };
+constexpr OptionSpec options[] = {{"--force", nullptr}, {"--clock", nullptr}};
 
 } // namespace
 
@@ -23,12 +23,16 @@ bool parseStampArgs(int argc, const char* const* argv, StampArgs& args, UsageErr
         case force:
             args.force = true;
             break;
+        case clockForm:
+            args.clock = true;
+            break;
         }
     }
-    if (line.failed() || line.nameCount() != 3)
+    // The clock form makes its own payloads: no WATERMARK.
+    if (line.failed() || line.nameCount() != (args.clock ? 2 : 3))
         return false;
     args.source = line.name(0);
-    args.data = line.name(1);
-    args.output = line.name(2);
+    args.data = args.clock ? nullptr : line.name(1);
+    args.output = line.name(args.clock ? 1 : 2);
     return true;
 }

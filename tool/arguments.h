@@ -6,15 +6,16 @@
 enum class StampForm {
     help,    // --help: the usage text on standard output
     version, // --version
-    stamp,   // SOURCE WATERMARK OUTPUT
+    stamp,   // SOURCE WATERMARK OUTPUT, or --clock SOURCE OUTPUT
 };
 
 struct StampArgs {
     StampForm form = StampForm::stamp;
     const char* source = nullptr; // the raw video read
-    const char* data = nullptr;   // the watermark data file
+    const char* data = nullptr;   // the watermark data file; nullptr with --clock
     const char* output = nullptr; // the stamped video written
     bool force = false;           // --force: OUTPUT may replace a file that is no video
+    bool clock = false;           // --clock: each frame carries its counter and time, no data
 };
 
 // Options may stand before, between or after the names; "-" is a name.

@@ -248,6 +248,7 @@ int spliceFrames(FrameRun& run, const CopyPlaces& at, uint64_t from, bool& strea
             return statusOk;
         if (const int status = nextPayload(run))
             return status;
+        takeStampTime(run);
         const off_t base = at.sourceStart + static_cast<off_t>(frame * frameSize);
         uint64_t done = 0;
         for (const FrameSpan& span : stampedSpans(frameGeometry)) {
@@ -338,6 +339,7 @@ int copyFrames(FrameRun& run, bool& streamRest)
                 return statusOk;
             if (const int status = nextPayload(run))
                 return status;
+            takeStampTime(run);
             if (const int status = stampInPlace(run, at, frame, run.wmData.data()))
                 return status;
             countFrame(run);

@@ -1,12 +1,18 @@
 #include "frame_run.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cinttypes>
+#include <random>
 
+#include "clock_record.h"
 #include "platform.h"
 
 int nextPayload(FrameRun& run)
 {
+    // The clock form's payload is made as the frame is stamped.
+    if (run.clock)
+        return statusOk;
     if (run.payloadAhead) {
         run.payloadAhead = false;
         return statusOk;
@@ -29,6 +35,33 @@ int nextPayload(FrameRun& run)
         printRanOut(run.pConsole, nullptr, run.wm);
     printDataNotices("wmstamp", run.wm);
     return statusOk;
+}
+
+void takeStampTime(FrameRun& run)
+{
+    if (!run.clock)
+        return;
+    ClockRecord record;
+    record.run = run.clockRun;
+    record.counter = static_cast<uint64_t>(run.frameCount);
+    record.stampedNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                           .count();
+    packClockRecord(record, run.wmData.data());
+}
+
+uint64_t newClockRun()
+{
+    uint64_t run = 0;
+    try {
+        std::random_device device;
+        run = static_cast<uint64_t>(device()) << 32 | device();
+    } catch (const std::exception&) {
+        // No random source: the start time tells runs apart as well.
+        run = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+              static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+    }
+    return run;
 }
 
 int startOutput(FrameRun& run)

@@ -22,6 +22,8 @@ struct FrameRun {
     bool payloadAhead = false;                  // wmData already holds the next frame's
     bool outputStarted = false;                 // an existing output has been emptied
     int stoppedBy = 0;                          // the signal that ended the run early
+    bool clock = false;                         // --clock: payloads are clock records
+    uint64_t clockRun = 0;                      // the clock records' run identifier
 };
 
 constexpr int statusOk = 0;
@@ -30,6 +32,15 @@ constexpr int statusIoError = 5;
 // The next frame's payload in run.wmData, saying once that the data ran
 // out. statusIoError on a read error, said.
 int nextPayload(FrameRun& run);
+
+// In the clock form, the frame's record in run.wmData: its counter and the
+// time now. Called just before the frame's stamped bytes are written, on
+// every path, so that a live source is stamped as its frames pass.
+void takeStampTime(FrameRun& run);
+
+// A run identifier for the clock records: random, so that a reader can
+// tell a restarted source from the one it was following.
+uint64_t newClockRun();
 
 // Empties an existing output the first time a frame is about to be
 // written: a run that fails before that leaves it as it was.

@@ -13,9 +13,13 @@ namespace {
 
 constexpr const char* optionsText =
     "Usage: wmstamp [OPTIONS] SOURCE WATERMARK OUTPUT\n"
+    "       wmstamp [OPTIONS] --clock SOURCE OUTPUT\n"
     "Options may stand before, between or after the names; '--' ends them.\n"
     "'-' is standard input as SOURCE or WATERMARK and standard output as\n"
     "OUTPUT (the messages then go to standard error).\n"
+    "  --clock    no WATERMARK: each frame carries a record of wmpack's code\n"
+    "             (K = 40) with a run identifier, its counter and the time it\n"
+    "             is stamped, for wmextract --clock\n"
     "  --force    replace an existing OUTPUT that holds no whole frames (what\n"
     "             the watermark data typed in its place would look like)\n"
     "  --help     this text\n"
@@ -89,11 +93,12 @@ int stampMain(int argc, char** argv)
         explain(inFileName, openFailureReason(inFileName, err, {}));
         return 2;
     }
-    const char* inWmName = args.data;
+    // The clock form has no watermark data.
+    const char* inWmName = args.clock ? "" : args.data;
     Stream wmOwner;
     const bool stdinTaken = isStandardStreamName(inWmName) && pInFile == stdin;
-    FILE* pWmFile = stdinTaken ? nullptr : openInputName(inWmName, wmOwner);
-    if (pWmFile == nullptr) {
+    FILE* pWmFile = stdinTaken || args.clock ? nullptr : openInputName(inWmName, wmOwner);
+    if (pWmFile == nullptr && !args.clock) {
         const int err = errno;
         printNow(pConsole, "Watermark data file \"%s\" not found\n", inWmName);
         explain(inWmName, stdinTaken ? "standard input is already the source video"
@@ -132,6 +137,9 @@ int stampMain(int argc, char** argv)
     run.in = {pInFile, inFileName};
     run.wm.data = {pWmFile, inWmName};
     run.out = {pOutFile, outFileName};
+    run.clock = args.clock;
+    if (run.clock)
+        run.clockRun = newClockRun();
     run.pConsole = pConsole;
     // Frames are written whole or not at all, with nothing held back in a
     // buffer: after a failure the output is cut to exactly its whole frames.

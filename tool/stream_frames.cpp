@@ -23,6 +23,7 @@ int streamFrames(FrameRun& run)
         }
         if (const int status = nextPayload(run))
             return status;
+        takeStampTime(run);
         stampWatermark(run.wmData.data());
         if (const int status = startOutput(run))
             return status;
