@@ -6,10 +6,14 @@
 
 namespace {
 
-enum Option { band, fec, force, byPosition, report, verify, whole };
+enum Option { band, fec, force, byPosition, report, verify, whole, clockForm, every };
 constexpr OptionSpec options[] = {
-    {"--band", nullptr},  {"--fec", "K"},       {"--force", nullptr}, {"--by-position", nullptr},
-    {"--report", "FILE"}, {"--verify", "DATA"}, {"--whole", nullptr}};
+    {"--band", nullptr},        {"--fec", "K"},       {"--force", nullptr},
+    {"--by-position", nullptr}, {"--report", "FILE"}, {"--verify", "DATA"},
+    {"--whole", nullptr},       {"--clock", nullptr}, {"--every", "S"}};
+
+// A day between running summaries is as rare as one is useful.
+constexpr int mostSecondsBetweenSummaries = 86400;
 
 } // namespace
 
@@ -46,10 +50,23 @@ bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args, Usag
         case whole:
             args.whole = true;
             break;
+        case clockForm:
+            args.form = ExtractForm::clock;
+            break;
+        case every:
+            if (!parseSeconds(arg.value, mostSecondsBetweenSummaries, args.everyMs))
+                return line.refuse("S is a number of seconds, 0.001 to 86400");
+            break;
         }
     }
     if (line.failed())
         return false;
+    // The clock records carry their own counters and their own code.
+    const bool clock = args.form == ExtractForm::clock;
+    if (clock && args.data != nullptr)
+        return line.refuseAll("--clock: the frames carry counters, not records of DATA");
+    if (clock && args.fecDataBytes != 0)
+        return line.refuseAll("--fec: --clock records carry their own code (K = 40)");
     if (args.data != nullptr) {
         // Only a report is written in this form, so only it can be forced.
         if (args.force && args.report == nullptr)
@@ -64,6 +81,14 @@ bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args, Usag
         return line.refuseAll("--by-position: only --verify compares frames with records");
     if (args.whole)
         return line.refuseAll("--whole: only --verify checks the records of DATA");
+    if (clock) {
+        if (args.force && args.report == nullptr)
+            return line.refuseAll("--force: with --clock only a report is written");
+        if (line.nameCount() != 1)
+            return false;
+        args.video = line.name(0);
+        return true;
+    }
     if (line.nameCount() != 2)
         return false;
     args.video = line.name(0);

@@ -1,6 +1,8 @@
 // wmextract's command line, parsed without touching any file.
 #pragma once
 
+#include <cstdint>
+
 #include "command_line.h"
 
 enum class ExtractForm {
@@ -8,6 +10,7 @@ enum class ExtractForm {
     version, // --version
     extract, // VIDEO PAYLOADS
     verify,  // --verify DATA VIDEO
+    clock,   // --clock VIDEO
 };
 
 struct ExtractArgs {
@@ -18,6 +21,7 @@ struct ExtractArgs {
     bool byPosition = false;        // --by-position: frame k is compared with record k
     bool whole = false;             // --whole: every record of DATA must be shown, in step
     const char* report = nullptr;   // --report FILE: a CSV line for every frame
+    int64_t everyMs = 0;            // --every S: a running summary line every S seconds; 0 without
     const char* video = nullptr;    // every form that reads
     const char* payloads = nullptr; // the extract form's output
     const char* data = nullptr;     // the verify form's watermark data

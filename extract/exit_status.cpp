@@ -30,3 +30,10 @@ int exitStatus(const Tally& tally, const AlignmentTotals* timing, bool verify,
                                                      timing->outOfOrder > 0);
     return timingChanged ? 4 : 0;
 }
+
+int clockExitStatus(const Tally& tally, const ClockTotals& totals)
+{
+    // No band, or a record beyond its code, ends as the extract form does.
+    const int status = exitStatus(tally, nullptr, false);
+    return status != 0 ? status : clockInStep(totals) ? 0 : 4;
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "alignment.h"
+#include "clock_check.h"
 #include "tally.h"
 
 // What --whole asks of a verification: every record of DATA shown, in
@@ -19,3 +20,7 @@ bool showedWhole(const Tally& tally, const AlignmentTotals* timing, const WholeC
 // (nullptr otherwise); `verify` tells the verify form from the extract form.
 int exitStatus(const Tally& tally, const AlignmentTotals* timing, bool verify,
                const WholeCheck& whole = {});
+
+// The clock form's status, as --verify's: 3 for frames uncorrectable or
+// without a band, 4 out of step, else 0.
+int clockExitStatus(const Tally& tally, const ClockTotals& totals);

@@ -16,16 +16,14 @@ int reportFailure(int status, const char* what, const char* name, int err)
     return reportReason(status, what, name, ioReason(err));
 }
 
-namespace {
-
-// Whether the frame in frameBuf looks stamped: its band rows, and, in a
-// whole frame, chroma row 0.
 bool looksStamped(const FrameCheck& check)
 {
     return looksLikeBand(frameBuf, frameBuf + frameWidth, payloadSize) &&
            (check.args->bandOnly ||
             chromaRowsNeutral(pUPlane, pVPlane, static_cast<size_t>(frameGeometry.width / 2)));
 }
+
+namespace {
 
 // The record the frame is compared with by position: frame k with record k,
 // the last one again once the data ran out.

@@ -14,6 +14,8 @@
 #include "stream_io.h"
 #include "tally.h"
 
+struct ClockPass;
+
 struct FrameCheck {
     const ExtractArgs* args = nullptr;
     const char* videoName = "";
@@ -27,6 +29,7 @@ struct FrameCheck {
     PackingCheck packing; // with --fec: whether K fits the payloads
     bool refused = false; // the payloads were packed with another K
     Tally tally;
+    ClockPass* clock = nullptr; // --clock: frames carry clock records
 };
 
 // One frame, as found.
@@ -51,6 +54,10 @@ constexpr int statusStopped = -1;
 // statusStopped, when a stop broke a read of the data (the frame is then
 // not counted).
 int checkFrame(FrameCheck& check, FrameVerdict& verdict);
+
+// Whether the frame in frameBuf looks stamped: its band rows, and, in a
+// whole frame, chroma row 0.
+bool looksStamped(const FrameCheck& check);
 
 int reportReason(int status, const char* what, const char* name, const char* reason);
 int reportFailure(int status, const char* what, const char* name, int err);

@@ -2,6 +2,8 @@
 
 #include <cinttypes>
 
+#include "clock_pass.h"
+
 namespace {
 
 // Says in words how the frame stands to the one before it.
@@ -83,6 +85,16 @@ void saySummary(const FrameCheck& check)
     const Tally& tally = check.tally;
     if (tally.frames > 0 && tally.noBand == tally.frames)
         printNow(stderr, "wmextract: no watermark band found in \"%s\"\n", check.videoName);
+    saySummaryLine(check);
+}
+
+void saySummaryLine(const FrameCheck& check)
+{
+    const Tally& tally = check.tally;
+    if (check.clock != nullptr) {
+        sayClockSummary(check);
+        return;
+    }
     char code[80] = "";
     if (check.args->fecDataBytes != 0)
         std::snprintf(code, sizeof code, "; %" PRId64 " corrected, %" PRId64 " uncorrectable",

@@ -6,3 +6,5 @@
 
 void sayFrame(const FrameCheck& check, const FrameVerdict& verdict);
 void saySummary(const FrameCheck& check);
+// The summary line alone, as --every prints it while the pass goes on.
+void saySummaryLine(const FrameCheck& check);

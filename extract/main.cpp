@@ -9,6 +9,7 @@
 #include <new>
 
 #include "arguments.h"
+#include "clock_pass.h"
 #include "exit_status.h"
 #include "frame_check.h"
 #include "frame_messages.h"
@@ -18,7 +19,9 @@
 #include "records.h"
 #include "report.h"
 #include "stream_io.h"
+#include "summary_timer.h"
 #include "video_reader.h"
+#include "wall_clock.h"
 #include "watermark.h"
 
 namespace {
@@ -27,6 +30,7 @@ constexpr const char* usageText =
     "usage: wmextract [--band] [--fec K] [--force] [--report FILE] VIDEO PAYLOADS\n"
     "       wmextract [--band] [--fec K] [--by-position] [--whole] [--report FILE]\n"
     "                 --verify DATA VIDEO\n"
+    "       wmextract [--band] [--report FILE] --clock VIDEO\n"
     "       wmextract --help | --version\n"
     "Reads the watermark band of every whole frame of VIDEO (raw 1920x1080\n"
     "YUV 4:2:0). The first form writes each frame's 60-byte payload to\n"
@@ -41,12 +45,18 @@ constexpr const char* usageText =
     "margin,...). With --band, VIDEO holds only the band: luma rows 0 and 1,\n"
     "3840 bytes a frame. With --fec K, payloads are wmpack's records: each is\n"
     "corrected with its code, PAYLOADS gets the K data bytes and DATA holds\n"
-    "K-byte records (wmpack's input). '-' is standard input for VIDEO or DATA\n"
-    "and standard output for PAYLOADS or the report.\n"
+    "K-byte records (wmpack's input). The third reads the records wmstamp\n"
+    "--clock stamps: it names counters missing, repeated or out of order and\n"
+    "a restarted source, and sums up the latency from stamping to reading;\n"
+    "its report has the columns frame,run,counter,stamped_ns,arrived_ns,\n"
+    "latency_ms,step. In every form, --every S prints the summary line so\n"
+    "far every S seconds. '-' is standard input for VIDEO or DATA and\n"
+    "standard output for PAYLOADS or the report.\n"
     "Exit status: 0 success, 1 usage, 2 a file cannot be opened, 3 a frame\n"
     "differs, is unidentified or uncorrectable, a record is not shown in step\n"
     "(--whole), or VIDEO has no whole frame, 4 every payload is exact but\n"
-    "records are missing, repeated or out of order, 5 a read or write error,\n"
+    "records are missing, repeated or out of order (with --clock: counters,\n"
+    "or the source restarted), 5 a read or write error,\n"
     "6 no memory for a frame or the data.\n";
 
 // A failed transfer, said, or statusStopped where a stop signal broke it.
@@ -55,30 +65,48 @@ int transferFailure(const char* what, const char* name, int err)
     return stopSignalSeen() != 0 ? statusStopped : reportFailure(5, what, name, err);
 }
 
-// The rest of the pass, from a first whole frame already in frameBuf: each
-// frame checked, said, and written as a payload and a report line.
-int readBands(VideoReader& video, FrameCheck& check)
+// One frame of the extract or the verify form: checked, said, and written
+// as a payload and a report line.
+int passFrame(FrameCheck& check, size_t recordSize)
+{
+    FrameVerdict verdict;
+    if (const int status = checkFrame(check, verdict))
+        return status;
+    sayFrame(check, verdict);
+    if (check.data == nullptr && !writePiece(check.payloads, verdict.payload.data(), recordSize))
+        return transferFailure("error writing payload file", check.payloads.stream.name, errno);
+    if (check.report.stream.pFile != nullptr && !writeReportLine(check.report, check, verdict))
+        return transferFailure("error writing report file", check.report.stream.name, errno);
+    return 0;
+}
+
+// The rest of the pass, from a first whole frame already in frameBuf, whose
+// last byte came at `arrivedNs`: each frame checked, said and written.
+int readBands(VideoReader& video, FrameCheck& check, int64_t arrivedNs)
 {
     const bool showProgress = isTerminal(stderr);
     const size_t recordSize =
         check.args->fecDataBytes == 0 ? payloadSize : static_cast<size_t>(check.args->fecDataBytes);
+    SummaryTimer every;
+    every.periodNs = check.args->everyMs * 1000000;
     for (;;) {
-        FrameVerdict verdict;
-        if (const int status = checkFrame(check, verdict))
+        if (check.clock != nullptr) {
+            if (!passClockFrame(check, arrivedNs))
+                return transferFailure("error writing report file", check.report.stream.name,
+                                       errno);
+        } else if (const int status = passFrame(check, recordSize)) {
             return status;
-        sayFrame(check, verdict);
-        if (check.data == nullptr &&
-            !writePiece(check.payloads, verdict.payload.data(), recordSize))
-            return transferFailure("error writing payload file", check.payloads.stream.name, errno);
-        if (check.report.stream.pFile != nullptr && !writeReportLine(check.report, check, verdict))
-            return transferFailure("error writing report file", check.report.stream.name, errno);
+        }
         if (showProgress && check.tally.frames % 10 == 0)
             printNow(stderr, "frame# %" PRId64 "        \r", check.tally.frames);
+        if (summaryDue(every, steadyClockNs()))
+            saySummaryLine(check);
         // A stop that came while the frame was checked ends the pass before
         // the next read waits.
         if (stopSignalSeen() != 0)
             return statusStopped;
         const BlockRead read = readBand(video);
+        arrivedNs = wallClockNs();
         if (read == BlockRead::end)
             return 0;
         if (read == BlockRead::failed)
@@ -196,7 +224,8 @@ int extractMain(int argc, char** argv)
         return 0;
     }
     const bool verify = args.form == ExtractForm::verify;
-    const bool extract = !verify;
+    const bool clock = args.form == ExtractForm::clock;
+    const bool extract = args.form == ExtractForm::extract;
 
     VideoReader video;
     video.stream.name = args.video;
@@ -236,6 +265,7 @@ int extractMain(int argc, char** argv)
     // neither empty a stamped video nor read all of it as data.
     startReading(video, args.bandOnly);
     const BlockRead first = readBand(video);
+    const int64_t firstArrived = wallClockNs();
     if (first != BlockRead::whole) {
         const int err = errno; // free may change it
         releaseFrameBuffer();
@@ -245,11 +275,17 @@ int extractMain(int argc, char** argv)
             return reportFailure(5, "error reading video file", video.stream.name, err);
         reportLeftovers(video, nullptr);
         printNow(stderr, "wmextract: no whole frame to %s in \"%s\"\n",
-                 verify ? "verify" : "extract", video.stream.name);
+                 verify  ? "verify"
+                 : clock ? "check"
+                         : "extract",
+                 video.stream.name);
         return 3;
     }
 
     FrameAligner aligner(check.store);
+    ClockPass clockPass;
+    if (clock)
+        check.clock = &clockPass;
     if (verify) {
         check.data = &data;
         try {
@@ -285,11 +321,12 @@ int extractMain(int argc, char** argv)
                                      {check.payloads.stream.pFile, "it is the payload file"}},
                                     check.report, reportOwner));
     int status = opened ? 0 : 2;
-    if (status == 0 && check.report.stream.pFile != nullptr && !startReport(check.report))
+    if (status == 0 && check.report.stream.pFile != nullptr &&
+        !(clock ? startClockReport(check.report) : startReport(check.report)))
         status = reportFailure(5, "error writing report file", check.report.stream.name, errno);
     if (status == 0) {
         try {
-            status = readBands(video, check);
+            status = readBands(video, check, firstArrived);
         } catch (const std::bad_alloc&) {
             status = reportNoMemory(check);
         }
@@ -333,6 +370,8 @@ int extractMain(int argc, char** argv)
         saySummary(check);
     if (status != 0)
         return status;
+    if (clock)
+        return clockExitStatus(check.tally, clockPass.sequence.totals);
     return exitStatus(check.tally, timing, verify, whole);
 }
 

@@ -89,3 +89,26 @@ bool parseWholeNumber(const char* text, int least, int most, int& value)
     value = static_cast<int>(number);
     return true;
 }
+
+bool parseSeconds(const char* text, int most, int64_t& ms)
+{
+    int64_t number = 0;
+    int digits = 0, decimals = 0;
+    const char* at = text;
+    for (; *at >= '0' && *at <= '9'; ++at, ++digits) {
+        number = number * 10 + (*at - '0');
+        if (number > most)
+            return false;
+    }
+    if (*at == '.')
+        for (++at; *at >= '0' && *at <= '9' && decimals < 3; ++at, ++decimals)
+            number = number * 10 + (*at - '0');
+    if (digits == 0 || *at != '\0')
+        return false;
+    for (; decimals < 3; ++decimals)
+        number *= 10;
+    if (number < 1 || number > static_cast<int64_t>(most) * 1000)
+        return false;
+    ms = number;
+    return true;
+}

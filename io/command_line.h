@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 struct OptionSpec {
     const char* name;      // "--fec"
@@ -70,3 +71,8 @@ class CommandLine {
 // A whole decimal number from `least` to `most` and nothing else; false for
 // anything else, `value` then unchanged.
 bool parseWholeNumber(const char* text, int least, int most, int& value);
+
+// A number of seconds, whole or with up to three decimals ("2", "0.5"),
+// from 0.001 to `most`, as milliseconds; false for anything else, `ms` then
+// unchanged.
+bool parseSeconds(const char* text, int most, int64_t& ms);

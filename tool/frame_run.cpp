@@ -1,12 +1,12 @@
 #include "frame_run.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cinttypes>
 #include <random>
 
 #include "clock_record.h"
 #include "platform.h"
+#include "wall_clock.h"
 
 int nextPayload(FrameRun& run)
 {
@@ -44,9 +44,7 @@ void takeStampTime(FrameRun& run)
     ClockRecord record;
     record.run = run.clockRun;
     record.counter = static_cast<uint64_t>(run.frameCount);
-    record.stampedNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                           std::chrono::system_clock::now().time_since_epoch())
-                           .count();
+    record.stampedNs = wallClockNs();
     packClockRecord(record, run.wmData.data());
 }
 
@@ -58,8 +56,7 @@ uint64_t newClockRun()
         run = static_cast<uint64_t>(device()) << 32 | device();
     } catch (const std::exception&) {
         // No random source: the start time tells runs apart as well.
-        run = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-              static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+        run = static_cast<uint64_t>(steadyClockNs()) ^ static_cast<uint64_t>(wallClockNs());
     }
     return run;
 }
