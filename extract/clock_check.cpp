@@ -138,6 +138,11 @@ int64_t latencyQuantile(const LatencyStats& stats, double q)
         return 0;
     const auto rank = std::clamp<int64_t>(
         static_cast<int64_t>(std::ceil(q * static_cast<double>(stats.count))), 1, stats.count);
+    // The ends are known exactly.
+    if (rank == 1)
+        return stats.least;
+    if (rank == stats.count)
+        return stats.largest;
     int64_t seen = 0;
     double value = 0;
     bool found = false;

@@ -69,3 +69,26 @@ TEST(ExitStatus, FromTheCountsOfAPass)
     EXPECT_EQ(exitStatus(byPosition, nullptr, true, whole), 3);
     EXPECT_EQ(exitStatus(byPosition, nullptr, true), 0);
 }
+
+TEST(ExitStatus, OfTheClockForm)
+{
+    Tally clean;
+    clean.frames = 10;
+    EXPECT_EQ(clockExitStatus(clean, ClockTotals{}), 0);
+    for (int kind = 0; kind < 4; ++kind) {
+        ClockTotals t;
+        (kind == 0   ? t.missing
+         : kind == 1 ? t.repeated
+         : kind == 2 ? t.outOfOrder
+                     : t.restarts) = 1;
+        EXPECT_EQ(clockExitStatus(clean, t), 4) << kind;
+        // A frame beyond its code outranks the step.
+        Tally unread = clean;
+        unread.uncorrectable = 1;
+        EXPECT_EQ(clockExitStatus(unread, t), 3) << kind;
+    }
+    Tally bandless = clean;
+    bandless.noBand = 10;
+    bandless.uncorrectable = 10;
+    EXPECT_EQ(clockExitStatus(bandless, ClockTotals{}), 3);
+}
