@@ -300,3 +300,35 @@ TEST(FileSystems, AFullDiskWithSharedBlocksKeepsOnlyStampedFrames)
     }
     EXPECT_GT(fellBack, 0) << "no free space made the cut need space";
 }
+
+// The clock form on the copy path: each frame's time is taken as it is
+// stamped in place, and the rest of the file is the source's, shared.
+TEST(FileSystems, TheClockFormStampsOnTheCopyPathToo)
+{
+    TempDir dir;
+    Mount xfs(dir, "xfs", loopImage(dir, "xfs", "mkfs.xfs -m reflink=1"));
+    if (!xfs.mounted())
+        GTEST_SKIP() << "cannot mount an XFS image (root, mkfs.xfs)";
+    const Bytes video = makeVideo(17, 0, 52);
+    writeFile(xfs.path("src.yuv"), video);
+    RunResult r = runTool(kStamp, {"--clock", xfs.path("src.yuv"), xfs.path("out.yuv")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(sharesBlocks(xfs.path("out.yuv")));
+    r = runTool(kExtract, {xfs.path("out.yuv"), dir.path("p.bin")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Bytes payloads = readFile(dir.path("p.bin"));
+    EXPECT_EQ(checkStampedVideo(video, payloads, readFile(xfs.path("out.yuv"))), "");
+    uint64_t last = 0;
+    for (size_t f = 0; f < 17; ++f) {
+        uint64_t counter = 0, stamped = 0;
+        for (size_t i = 0; i < 8; ++i) {
+            counter = counter * 256 + payloads[f * 60 + 8 + i];
+            stamped = stamped * 256 + payloads[f * 60 + 16 + i];
+        }
+        EXPECT_EQ(counter, f);
+        EXPECT_GT(stamped, last) << f;
+        last = stamped;
+    }
+    r = runTool(kExtract, {"--clock", xfs.path("out.yuv")});
+    EXPECT_EQ(r.status, 0) << r.err;
+}
