@@ -94,9 +94,11 @@ std::string summaryPattern(int frames, int missing, int repeated, int uncorrecta
            (restarts == 1 ? " restart" : " restarts") + ", 0 corrected\n";
 }
 
+// Whether console text is the lines of `pattern` (a regular expression),
+// as the platform ends them.
 bool matchesWhole(const std::string& text, const std::string& pattern)
 {
-    return std::regex_match(text, std::regex(pattern));
+    return std::regex_match(text, std::regex(console(pattern)));
 }
 
 // Stamps `frames` frames of a fresh source with the clock form.
