@@ -163,10 +163,11 @@ def live_figures(rows, ended):
     first, last = min(counters), max(counters)
     dropped = {n for n in range(first + 1, last) if n % DROP_EVERY == DROP_AT}
     unread = sum(1 for r in rows if not r["counter"])
+    broken = sum(1 for r in rows if r["step"] in ("repeat", "out of order", "restart"))
     return {
         "min": lat[0], "median": statistics.median(lat), "p95": nearest_rank(lat, 0.95),
         "max": lat[-1], "frames": len(rows), "exact": missing == dropped,
-        "dropped": len(dropped), "missing": len(missing), "unread": unread,
+        "dropped": len(dropped), "missing": len(missing), "unread": unread, "broken": broken,
     }
 
 
@@ -201,7 +202,8 @@ def part_live(tools, work, rounds, seconds, rng):
           f"{sum(r['dropped'] for r in chain)} in all; counters reported missing "
           f"{sum(r['missing'] for r in chain)}; runs where the two sets are equal: "
           f"{sum(1 for r in chain if r['exact'])} of {len(chain)}; frames uncorrectable or "
-          f"without a band: {sum(r['unread'] for r in chain)}; frames read a run: "
+          f"without a band: {sum(r['unread'] for r in chain)}; repeated, out of order or "
+          f"restarted: {sum(r['broken'] for r in chain)}; frames read a run: "
           f"{min(r['frames'] for r in chain)} to {max(r['frames'] for r in chain)}.\n")
 
 

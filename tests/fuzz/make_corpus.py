@@ -27,7 +27,7 @@ def main():
     out, build = sys.argv[1], sys.argv[2]
     rng = random.Random(1)
     seeds = {name: [] for name in ("band_decoder", "alignment", "reed_solomon", "arguments",
-                                   "y4m", "command_line")}
+                                   "y4m", "command_line", "clock")}
     for _ in range(8):
         rows = band(rng.randbytes(60))
         seeds["band_decoder"].append(rows)
@@ -63,9 +63,26 @@ def main():
             for wrong in range((60 - k) // 2 + 2):
                 word[rng.randrange(60)] ^= rng.randrange(1, 256)
                 seeds["reed_solomon"].append(bytes([k - 20]) + bytes(word) + bytes([3, 7]))
+    # Clock records as wmstamp --clock stamps them: in step, then with a
+    # drop, a repeat, a swap and wrong bytes.
+    with tempfile.TemporaryDirectory() as work:
+        with open(f"{work}/src.yuv", "wb") as f:
+            f.write(rng.randbytes(3110400 * 6))
+        subprocess.run(f"{build}/wmstamp --clock {work}/src.yuv {work}/clock.yuv >/dev/null && "
+                       f"{build}/wmextract {work}/clock.yuv {work}/words 2>/dev/null",
+                       shell=True, check=True)
+        words = open(f"{work}/words", "rb").read()
+        records = [words[i:i + 60] for i in range(0, len(words), 60)]
+        seeds["clock"].append(words)
+        damaged = bytearray(records[5])
+        for wrong in range(9):
+            damaged[rng.randrange(60)] ^= rng.randrange(1, 256)
+        seeds["clock"].append(b"".join(records[:2] + records[3:4] * 2 + records[2:3]) +
+                              bytes(damaged))
     for line in ("--verify wm.bin stamped.yuv", "--band --fec 40 --verify ids.bin -",
                  "--report r.csv --by-position --verify wm.bin v.yuv", "stamped.yuv p.bin",
-                 "--data-bytes 32 --force data.bin packed.bin", "--help", "--fec 58 - -"):
+                 "--data-bytes 32 --force data.bin packed.bin", "--help", "--fec 58 - -",
+                 "--clock --every 0.5 --report - -", "--clock - -"):
         seeds["arguments"].append(line.replace(" ", "\0").encode())
     seeds["command_line"] = list(seeds["arguments"])
     # The header and first frame header of real streams, as ffmpeg writes them.
