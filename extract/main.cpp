@@ -106,11 +106,13 @@ int readBands(VideoReader& video, FrameCheck& check, int64_t arrivedNs)
         if (stopSignalSeen() != 0)
             return statusStopped;
         const BlockRead read = readBand(video);
+        // errno first: reading the clock may change it.
+        const int err = errno;
         arrivedNs = wallClockNs();
         if (read == BlockRead::end)
             return 0;
         if (read == BlockRead::failed)
-            return transferFailure("error reading video file", video.stream.name, errno);
+            return transferFailure("error reading video file", video.stream.name, err);
     }
 }
 
@@ -265,14 +267,14 @@ int extractMain(int argc, char** argv)
     // neither empty a stamped video nor read all of it as data.
     startReading(video, args.bandOnly);
     const BlockRead first = readBand(video);
+    const int firstErr = errno; // free and the clock may change it
     const int64_t firstArrived = wallClockNs();
     if (first != BlockRead::whole) {
-        const int err = errno; // free may change it
         releaseFrameBuffer();
         if (stopSignalSeen() != 0)
             endByStop(check);
         if (first == BlockRead::failed)
-            return reportFailure(5, "error reading video file", video.stream.name, err);
+            return reportFailure(5, "error reading video file", video.stream.name, firstErr);
         reportLeftovers(video, nullptr);
         printNow(stderr, "wmextract: no whole frame to %s in \"%s\"\n",
                  verify  ? "verify"
