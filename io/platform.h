@@ -90,3 +90,10 @@ bool isTerminal(FILE* pStream);
 // Standard input or output carrying binary data rather than text: binary
 // mode, blocking transfers, and a large pipe buffer where it is a pipe.
 void useForData(FILE* pStream);
+
+#ifdef _WIN32
+// The UTF-16 name a file is opened by: in the absolute \\?\ form where its
+// full path is too long for the plain calls, however short the name typed
+// (a relative name in a deep folder). nullptr for a name that is not UTF-8.
+const wchar_t* wideName(const char* name);
+#endif

@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -24,6 +25,8 @@ namespace {
 // The longest path Windows takes, with room for a \\?\UNC\ prefix.
 constexpr int maxWideName = 32768 + 8;
 
+} // namespace
+
 // The name as UTF-16, in its absolute \\?\ form when it is too long for
 // the plain calls. nullptr when it is not valid UTF-8 or too long: then no
 // file can be meant, and the open fails.
@@ -36,15 +39,17 @@ const wchar_t* wideName(const char* name)
     const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide, maxWideName);
     if (n == 0)
         return nullptr;
-    // Devices (NUL), pipes (\\.\pipe\...) and short names go as they are.
-    if (n - 1 < MAX_PATH - 12 || std::wcsncmp(wide, L"\\\\?\\", 4) == 0 ||
-        std::wcsncmp(wide, L"\\\\.\\", 4) == 0)
+    // Pipes (\\.\pipe\...) and names in the long form already go as they are.
+    if (std::wcsncmp(wide, L"\\\\?\\", 4) == 0 || std::wcsncmp(wide, L"\\\\.\\", 4) == 0)
         return wide;
-    // The absolute path goes after room for the longest prefix, \\?\UNC\,
-    // which is then written in front of it.
+    // Whether a name needs the long form depends on its absolute path, which
+    // a short relative name in a deep folder can make too long. That path
+    // goes after room for the longest prefix, \\?\UNC\, which is then
+    // written in front of it. Devices (NUL) and short paths go as typed.
     wchar_t* path = full + 8;
     const DWORD length = GetFullPathNameW(wide, maxWideName - 8, path, nullptr);
-    if (length == 0 || length >= maxWideName - 8)
+    if (length == 0 || length >= maxWideName - 8 || length < MAX_PATH - 12 ||
+        std::wcsncmp(path, L"\\\\.\\", 4) == 0)
         return wide;
     if (path[0] == L'\\' && path[1] == L'\\') {
         // \\server\share\... becomes \\?\UNC\server\share\...
@@ -54,6 +59,8 @@ const wchar_t* wideName(const char* name)
     std::wmemcpy(path - 4, L"\\\\?\\", 4);
     return path - 4;
 }
+
+namespace {
 
 FILE* openShared(const char* name, const wchar_t* mode, int share)
 {
@@ -257,7 +264,11 @@ bool syncToDisk(FILE* pFile)
 
 namespace {
 
-volatile std::sig_atomic_t stopSignal = 0;
+// Console events arrive on a thread of their own, so the stop is shared
+// between threads; the main thread takes it at a frame boundary.
+std::atomic<int> stopSignal{0};
+std::atomic<bool> stopTaken{false};
+HANDLE mainThread = nullptr;
 
 void noteStop(int sig)
 {
@@ -266,17 +277,43 @@ void noteStop(int sig)
     std::signal(sig, noteStop);
 }
 
+// Ctrl-C, Ctrl-Break and closing the console. A read the main thread is
+// blocked in (a silent pipe) would never return by itself: it is
+// cancelled, and again for a moment, in case the main thread was about to
+// start one, until the main thread has taken the stop.
+BOOL WINAPI noteConsoleStop(DWORD event)
+{
+    const int sig = event == CTRL_C_EVENT ? SIGINT : event == CTRL_BREAK_EVENT ? SIGBREAK : SIGTERM;
+    stopSignal = sig;
+    for (int tries = 0; tries < 100 && !stopTaken; ++tries) {
+        CancelSynchronousIo(mainThread);
+        Sleep(20);
+    }
+    // Once this returns, a closing console ends the process: the main thread
+    // gets the time Windows allows to leave whole frames and say so.
+    if (sig == SIGTERM)
+        Sleep(4000);
+    return TRUE;
+}
+
 } // namespace
 
 void catchStopSignals()
 {
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &mainThread, 0,
+                    FALSE, DUPLICATE_SAME_ACCESS);
+    SetConsoleCtrlHandler(noteConsoleStop, TRUE);
+    // A stop raised within the process.
     for (int sig : {SIGINT, SIGTERM, SIGBREAK})
         std::signal(sig, noteStop);
 }
 
 int stopSignalSeen()
 {
-    return stopSignal;
+    const int sig = stopSignal;
+    if (sig != 0)
+        stopTaken = true;
+    return sig;
 }
 
 void endBySignal(int sig)

@@ -301,6 +301,52 @@ TEST(FileSystems, AFullDiskWithSharedBlocksKeepsOnlyStampedFrames)
     EXPECT_GT(fellBack, 0) << "no free space made the cut need space";
 }
 
+// A source on standard input is read from where the shell left it, on the
+// path each file system takes; and a stop while a clone holds frames not
+// yet stamped cuts them off.
+TEST(FileSystems, WhereTheSourceStandsAndWhatAStopLeaves)
+{
+    TempDir dir;
+    Mount xfs(dir, "xfs", loopImage(dir, "xfs", "mkfs.xfs -m reflink=1"));
+    const Bytes video = makeVideo(8, 0, 70);
+    const Bytes data = makeRandomBytes(8 * 60, 71);
+    writeFile(dir.path("wm.bin"), data);
+    std::vector<std::string> places = {dir.dir()};
+    if (xfs.mounted())
+        places.push_back(xfs.path(""));
+    for (const std::string& place : places) {
+        writeFile(place + "/src.yuv", video);
+        // One frame read by another program first.
+        const RunResult r =
+            runTool("/bin/sh", {"-c", "{ dd bs=3110400 count=1 of=/dev/null 2>/dev/null; " +
+                                          kStamp + " - " + dir.path("wm.bin") + " " + place +
+                                          "/out.yuv; } < " + place + "/src.yuv"});
+        EXPECT_EQ(r.status, 0) << place;
+        EXPECT_EQ(r.out, kBanner + "Reached end of input file\nwrote 7 frames\n") << place;
+        EXPECT_EQ(checkStampedVideo(Bytes(video.begin() + kFrame, video.end()), data,
+                                    readFile(place + "/out.yuv")),
+                  "")
+            << place;
+    }
+    if (!xfs.mounted())
+        GTEST_SKIP() << "cannot mount an XFS image (root, mkfs.xfs)";
+    // The clone takes eight frames at once; stamping then waits on the data
+    // pipe for frame 2's record while frames 2 to 7 are the source's.
+    FeedPipe feed(dir);
+    ToolProcess tool(kStamp, {xfs.path("src.yuv"), feed.path(), xfs.path("stopped.yuv")});
+    // A record at a time, so that each is known to have been taken.
+    for (long record = 0; record < 2; ++record) {
+        ASSERT_TRUE(feed.write(Bytes(data.begin() + 60 * record, data.begin() + 60 * record + 60)));
+        ASSERT_TRUE(feed.waitUntilRead());
+    }
+    tool.sendSignal(SIGTERM);
+    const RunResult r = tool.finish();
+    EXPECT_EQ(r.signal, SIGTERM);
+    EXPECT_EQ(r.out, kBanner + "Interrupted after 2 frames\n");
+    EXPECT_EQ(checkStampedVideo(Bytes(video.begin(), video.begin() + 2 * kFrame), data,
+                                readFile(xfs.path("stopped.yuv"))),
+              "");
+
 // The clock form on the copy path: each frame's time is taken as it is
 // stamped in place, and the rest of the file is the source's, shared.
 TEST(FileSystems, TheClockFormStampsOnTheCopyPathToo)

@@ -47,3 +47,32 @@ TEST(StreamIo, ClosingAnOutputReportsEveryLostByte)
     EXPECT_TRUE(closeOutputStream(pFile));
     EXPECT_EQ(readFile(path), Bytes(bytes, bytes + 4));
 }
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform.h"
+
+// A short relative name in a deep folder has a full path too long for the
+// plain calls: the long form is chosen by that path, not by what was typed.
+TEST(Platform, TheLongNameFormFollowsTheFullPath)
+{
+    TempDir dir;
+    std::wstring deep(dir.dir().begin(), dir.dir().end());
+    while (deep.size() < 240) {
+        deep += L"\\" + std::wstring(30, L'd');
+        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr) ||
+                    GetLastError() == ERROR_ALREADY_EXISTS);
+    }
+    wchar_t before[MAX_PATH * 4];
+    GetCurrentDirectoryW(MAX_PATH * 4, before);
+    ASSERT_TRUE(SetCurrentDirectoryW(deep.c_str()));
+    const std::wstring longForm = wideName("a-rather-long-file-name.yuv");
+    const std::wstring shortForm = wideName("NUL");
+    SetCurrentDirectoryW(before);
+    EXPECT_EQ(longForm.rfind(L"\\\\?\\", 0), 0u);
+    EXPECT_EQ(longForm.substr(longForm.size() - 27), L"a-rather-long-file-name.yuv");
+    EXPECT_EQ(shortForm, L"NUL");
+    EXPECT_EQ(std::wstring(wideName("short.yuv")), L"short.yuv");
+}
+#endif

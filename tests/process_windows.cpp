@@ -51,6 +51,7 @@ struct ToolProcess::Impl {
     HANDLE process = nullptr;
     HANDLE outRead = nullptr;
     HANDLE errRead = nullptr;
+    DWORD id = 0;
 };
 
 ToolProcess::ToolProcess(const std::string& path, const std::vector<std::string>& args,
@@ -82,8 +83,10 @@ ToolProcess::ToolProcess(const std::string& path, const std::vector<std::string>
     // Windows shell passes them.
     std::wstring wideCommandLine = wide(commandLine);
     PROCESS_INFORMATION info = {};
-    const BOOL started = CreateProcessW(nullptr, wideCommandLine.data(), nullptr, nullptr, TRUE, 0,
-                                        nullptr, nullptr, &startup, &info);
+    // A process group of its own, so that a console event can be sent to it alone.
+    const BOOL started =
+        CreateProcessW(nullptr, wideCommandLine.data(), nullptr, nullptr, TRUE,
+                       CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &info);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
     CloseHandle(nul);
@@ -91,6 +94,12 @@ ToolProcess::ToolProcess(const std::string& path, const std::vector<std::string>
         throw std::runtime_error("CreateProcess failed for " + path);
     CloseHandle(info.hThread);
     impl_->process = info.hProcess;
+    impl_->id = info.dwProcessId;
+}
+
+bool ToolProcess::sendBreak()
+{
+    return GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, impl_->id) != 0;
 }
 
 ToolProcess::~ToolProcess()

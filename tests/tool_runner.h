@@ -43,6 +43,10 @@ class ToolProcess {
     RunResult finish();
 #ifndef _WIN32
     void sendSignal(int sig);
+#else
+    // Ctrl-Break to the program's own process group; false where this
+    // Windows cannot send console events (Wine without a console).
+    bool sendBreak();
 #endif
 
   private:

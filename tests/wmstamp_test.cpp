@@ -464,9 +464,6 @@ TEST(Wmstamp, ReaderThatGoesAwayIsAWriteError)
 // the frames written stay, and the run ends by the signal.
 TEST(Wmstamp, AStopWhileWaitingOnTheDataEndsByTheSignal)
 {
-#ifdef _WIN32
-    GTEST_SKIP() << "POSIX only: signals";
-#else
     TempDir dir;
     const std::string src = dir.path("src.yuv");
     writeFile(src, makeVideo(2, 0, 25));
@@ -476,12 +473,20 @@ TEST(Wmstamp, AStopWhileWaitingOnTheDataEndsByTheSignal)
     ToolProcess tool(kStamp, {src, feed.path(), nullDevice()});
     ASSERT_TRUE(feed.write(Bytes(60, 7)));
     ASSERT_TRUE(feed.waitUntilRead());
+#ifdef _WIN32
+    // The event comes on a thread of its own; the read it must break is the
+    // main thread's. The runtime ends a process by a signal with status 3.
+    if (!tool.sendBreak())
+        GTEST_SKIP() << "this Windows cannot send console events here (Wine without a console)";
+    const RunResult r = tool.finish();
+    EXPECT_EQ(r.status, 3);
+#else
     tool.sendSignal(SIGINT);
     const RunResult r = tool.finish();
     EXPECT_EQ(r.signal, SIGINT);
-    EXPECT_EQ(r.out, kBanner + "Interrupted after 1 frames\n");
-    EXPECT_EQ(r.err, "");
 #endif
+    EXPECT_EQ(r.out, console(kBanner + "Interrupted after 1 frames\n"));
+    EXPECT_EQ(r.err, "");
 }
 
 TEST(Wmstamp, TwoInstancesContendingForOneFile)
