@@ -32,7 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         e.form != ExtractForm::version &&
         (e.video == nullptr || (e.form == ExtractForm::verify) != (e.data != nullptr) ||
          (e.form == ExtractForm::extract && e.payloads == nullptr) ||
-         (e.fecDataBytes != 0 && (e.fecDataBytes < 20 || e.fecDataBytes > 58))))
+         (e.fecDataBytes != 0 && (e.fecDataBytes < 20 || e.fecDataBytes > 58)) ||
+         (e.form == ExtractForm::clock && (e.fecDataBytes != 0 || e.payloads != nullptr)) ||
+         e.everyMs < 0 || e.everyMs > 86400000))
         std::abort();
     PackArgs p;
     if (parsePackArgs(argc, argv.data(), p, error) && p.form == PackForm::pack &&
@@ -40,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     StampArgs st;
     if (parseStampArgs(argc, argv.data(), st, error) && st.form == StampForm::stamp &&
-        (st.source == nullptr || st.data == nullptr || st.output == nullptr))
+        (st.source == nullptr || (st.data == nullptr) != st.clock || st.output == nullptr))
         std::abort();
     return 0;
 }
