@@ -346,6 +346,7 @@ TEST(FileSystems, WhereTheSourceStandsAndWhatAStopLeaves)
     EXPECT_EQ(checkStampedVideo(Bytes(video.begin(), video.begin() + 2 * kFrame), data,
                                 readFile(xfs.path("stopped.yuv"))),
               "");
+}
 
 // The clock form on the copy path: each frame's time is taken as it is
 // stamped in place, and the rest of the file is the source's, shared.
