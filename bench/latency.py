@@ -16,7 +16,8 @@
     missing counters are checked against the ones the filter dropped.
 (c) read: the cost a frame of `wmextract --clock` on a 1080p file in memory,
     against the extract form on the same file (`wmextract FILE /dev/null`)
-    and against `cat FILE` through a pipe.
+    and against `cat FILE` through a pipe; and its peak memory over 50 and
+    2,000 frames of a pipe.
 
 Each round runs every command of a part once, in shuffled order, with
 `sync` before each run; the tables give the lower quartile and the minimum
@@ -239,6 +240,14 @@ def part_read(tools, work, rounds, rng):
             print(f"| `{c.replace(shm, '/dev/shm/...')}` | {min(times[k]):.1f} | "
                   f"{quartile(times[k]):.1f} |")
         print()
+        # Memory stays bounded however long the stream: the same peak at
+        # 50 frames as at 2,000.
+        for n in (50, 2000):
+            command = (f"head -c {FRAME * n} /dev/zero | {stamp} --clock - - 2>/dev/null | "
+                       f"/usr/bin/time -f %M {extract} --clock -")
+            r = sh(command, stderr=subprocess.PIPE, text=True)
+            print(f"peak resident memory of `wmextract --clock -` over {n} frames: "
+                  f"{r.stderr.split()[-1]} KiB\n")
     finally:
         shutil.rmtree(shm)
 
