@@ -31,7 +31,6 @@ import csv
 import math
 import os
 import random
-import re
 import shlex
 import shutil
 import socket
@@ -40,6 +39,9 @@ import subprocess
 import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from summary import clocked  # noqa: E402
 
 FRAME = 3110400
 DROP_EVERY, DROP_AT = 50, 17
@@ -70,8 +72,8 @@ def free_port():
 
 
 def summary_median(text):
-    m = re.search(r"latency ms min [-0-9.]+, median ([-0-9.]+),", text)
-    return float(m.group(1)) if m else None
+    found = clocked(text)
+    return found["median"] if found else None
 
 
 def part_relay(tools, work, rounds, rng):

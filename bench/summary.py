@@ -14,6 +14,13 @@ VERIFIED = re.compile(r"^checked (\d+) frames?, (\d+) differ, (\d+) bit errors?,
 EXTRACTED = re.compile(r"^extracted (\d+) payloads?, smallest margin ([0-9.]+)", re.MULTILINE)
 # ...; 14 corrected, 1 uncorrectable
 CODE = re.compile(r"; (\d+) corrected, (\d+) uncorrectable")
+# checked 50 frames, 1 missing, 0 repeated, 0 uncorrectable; latency ms min 0.64,
+# median 0.76, p95 1.42, max 1.98; 0 out of order, 1 restart, 0 corrected
+# (the latencies "-" where no record was read)
+CLOCKED = re.compile(r"^checked (\d+) frames?, (\d+) missing, (\d+) repeated, (\d+) uncorrectable; "
+                     r"latency ms min ([-0-9.]+|-), median ([-0-9.]+|-), p95 ([-0-9.]+|-), "
+                     r"max ([-0-9.]+|-); (\d+) out of order, (\d+) restarts?, (\d+) corrected$",
+                     re.MULTILINE)
 
 
 def verified(text):
@@ -23,6 +30,20 @@ def verified(text):
         return None
     frames, differ, bits, margin = found[-1]
     return int(frames), int(differ), int(bits), float(margin)
+
+
+def clocked(text):
+    """The last clock summary line in `text` as a dict, or None; latencies in
+    ms (None where the line has "-")."""
+    found = CLOCKED.findall(text)
+    if not found:
+        return None
+    g = found[-1]
+    number = lambda v: None if v == "-" else float(v)
+    return {"frames": int(g[0]), "missing": int(g[1]), "repeated": int(g[2]),
+            "uncorrectable": int(g[3]), "min": number(g[4]), "median": number(g[5]),
+            "p95": number(g[6]), "max": number(g[7]), "out_of_order": int(g[8]),
+            "restarts": int(g[9]), "corrected": int(g[10])}
 
 
 def payload_source(seed):

@@ -37,6 +37,13 @@ void packClockRecord(const ClockRecord& record, uint8_t word[payloadSize])
 ClockRead readClockRecord(uint8_t word[payloadSize], ClockRecord& record, int& corrected)
 {
     corrected = 0;
+    // A black frame reads as zeros throughout, a codeword of every code; a
+    // flat grey one as another byte throughout. Neither is a band.
+    bool flat = true;
+    for (size_t i = 1; i < payloadSize && flat; ++i)
+        flat = word[i] == word[0];
+    if (flat)
+        return ClockRead::flat;
     const int changed = rsDecode(word, clockDataBytes);
     if (changed < 0)
         return ClockRead::uncorrectable;
@@ -45,6 +52,9 @@ ClockRead readClockRecord(uint8_t word[payloadSize], ClockRecord& record, int& c
     for (int i = zerosAt; i < clockDataBytes; ++i)
         if (word[i] != 0)
             return ClockRead::notClock;
+    // No run is 0: a word that says so is not a clock record either.
+    if (getBigEndian(word + runAt) == 0)
+        return ClockRead::notClock;
     record.run = getBigEndian(word + runAt);
     record.counter = getBigEndian(word + counterAt);
     record.stampedNs = static_cast<int64_t>(getBigEndian(word + timeAt));

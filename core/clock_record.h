@@ -14,7 +14,7 @@ constexpr int clockDataBytes = 40;
 // Big-endian in the data bytes: the run identifier in bytes 0-7, the
 // counter in 8-15, the time of stamping in 16-23; bytes 24-39 are zero.
 struct ClockRecord {
-    uint64_t run = 0;      // chosen at random when the stamping starts
+    uint64_t run = 0;      // chosen at random when the stamping starts; never 0
     uint64_t counter = 0;  // the frame's number in its run, from 0
     int64_t stampedNs = 0; // wall-clock time, nanoseconds since 1970-01-01 UTC
 };
@@ -26,6 +26,7 @@ enum class ClockRead {
     ok,            // the record, corrected where the code could
     uncorrectable, // beyond the code's reach
     notClock,      // a valid word whose zero bytes are not: another payload
+    flat,          // one byte value throughout: what a flat picture reads as
 };
 
 // Corrects `word` in place and reads its record; `corrected` gets the

@@ -122,7 +122,7 @@ bool passClockFrame(FrameCheck& check, int64_t arrivedNs)
     } else {
         // A record its code vouches for is stamped; without one, the band
         // tells an unreadable record from a picture with none.
-        v.band = looksStamped(check);
+        v.band = v.read != ClockRead::flat && looksStamped(check);
         tally.noBand += v.band ? 0 : 1;
         ++tally.uncorrectable;
         noteUnreadClock(pass.sequence);

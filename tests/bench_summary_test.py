@@ -9,7 +9,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
-from summary import EXTRACTED, verified  # noqa: E402
+from summary import EXTRACTED, clocked, verified  # noqa: E402
 
 LEVELS = (16, 89, 162, 235)
 
@@ -51,6 +51,31 @@ def main():
         err = run(extract, frames)
         found = EXTRACTED.search(err)
         assert found and found.groups() == (str(len(frames)), "36.50"), err
+    # The clock form: one frame of one run, then two runs (a restart).
+    stamp = os.path.join(os.path.dirname(extract), "wmstamp")
+    with tempfile.TemporaryDirectory() as work:
+        src = os.path.join(work, "src.yuv")
+        with open(src, "wb") as f:
+            f.write(bytes(3110400))
+        runs = []
+        for name in ("a.yuv", "b.yuv"):
+            subprocess.run([stamp, "--clock", src, os.path.join(work, name)], check=True,
+                           stdout=subprocess.DEVNULL)
+            runs.append(open(os.path.join(work, name), "rb").read())
+        video = os.path.join(work, "v.yuv")
+        for frames, restarts in ((runs[:1], 0), (runs, 1)):
+            with open(video, "wb") as f:
+                f.write(b"".join(frames))
+            err = subprocess.run([extract, "--clock", video], capture_output=True,
+                                 text=True).stderr
+            got = clocked(err)
+            assert got and got["frames"] == len(frames) and got["restarts"] == restarts, err
+            assert got["missing"] == got["repeated"] == got["uncorrectable"] == 0, err
+            assert 0 < got["min"] <= got["median"] <= got["p95"] <= got["max"], err
+        # No record read: the latencies are "-".
+        err = subprocess.run([extract, "--clock", src], capture_output=True, text=True).stderr
+        got = clocked(err)
+        assert got and got["uncorrectable"] == 1 and got["median"] is None, err
     print("ok")
 
 

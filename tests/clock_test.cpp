@@ -79,6 +79,18 @@ TEST(ClockRecord, LayoutIsBigEndianFieldsZerosAndTheCodeAtK40)
         packed[i] = static_cast<uint8_t>(i + 1);
     rsEncode(packed, 40);
     EXPECT_EQ(readClockRecord(packed, back, corrected), ClockRead::notClock);
+    // No run is 0, so the record of run 0 is not one.
+    packClockRecord(record(0, 5, 12345), copy);
+    EXPECT_EQ(readClockRecord(copy, back, corrected), ClockRead::notClock);
+
+    // Flat pictures: black reads as zeros throughout, a codeword of every
+    // code, and grey as one level throughout; neither is a clock record.
+    for (const int level : {0x00, 0x55, 0xaa, 0xff}) {
+        uint8_t flat[60];
+        std::fill(flat, flat + 60, static_cast<uint8_t>(level));
+        EXPECT_EQ(readClockRecord(flat, back, corrected), ClockRead::flat) << level;
+        EXPECT_TRUE(std::all_of(flat, flat + 60, [&](uint8_t b) { return b == level; }));
+    }
 }
 
 TEST(ClockSequence, GapsRepeatsLateCountersRestartsAndUnreadFrames)

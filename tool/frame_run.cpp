@@ -53,12 +53,14 @@ uint64_t newClockRun()
     uint64_t run = 0;
     try {
         std::random_device device;
-        run = static_cast<uint64_t>(device()) << 32 | device();
+        // 0 is no run: a black frame reads as zeros.
+        while (run == 0)
+            run = static_cast<uint64_t>(device()) << 32 | device();
     } catch (const std::exception&) {
         // No random source: the start time tells runs apart as well.
         run = static_cast<uint64_t>(steadyClockNs()) ^ static_cast<uint64_t>(wallClockNs());
     }
-    return run;
+    return run == 0 ? 1 : run;
 }
 
 int startOutput(FrameRun& run)
