@@ -354,7 +354,9 @@ TEST(Clock, ARelayThatHoldsEachFrameIsMeasured)
         ASSERT_TRUE(std::regex_search(r.err, m, std::regex("median ([0-9.]+),")));
         EXPECT_NEAR(std::stod(m[1]), latencies[12], 0.01 + latencies[12] / 1000);
     }
-    EXPECT_NEAR(medians[1] - medians[0], 100.0, 6.0)
+    // A few milliseconds: on a loaded machine moving 3 MB frames through
+    // two pipes varies by that much between runs.
+    EXPECT_NEAR(medians[1] - medians[0], 100.0, 10.0)
         << "medians " << medians[0] << " and " << medians[1];
 #endif
 }

@@ -26,12 +26,23 @@ struct Held {
 std::mutex lock;
 std::condition_variable changed;
 std::deque<Held> queue;
+std::vector<std::vector<unsigned char>> spare; // buffers written out, for reuse
 bool ended = false;
 
 void readFrames(size_t frameBytes, std::chrono::milliseconds hold)
 {
     for (;;) {
-        Held frame{std::vector<unsigned char>(frameBytes), {}};
+        // A buffer already in memory: a fresh one costs its page faults on
+        // the frame's way through, which would count as latency.
+        Held frame;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (!spare.empty()) {
+                frame.bytes = std::move(spare.back());
+                spare.pop_back();
+            }
+        }
+        frame.bytes.resize(frameBytes);
         const size_t got = std::fread(frame.bytes.data(), 1, frameBytes, stdin);
         frame.due = Clock::now() + hold;
         frame.bytes.resize(got);
@@ -72,6 +83,8 @@ int main(int argc, char** argv)
             status = 1;
             break;
         }
+        guard.lock();
+        spare.push_back(std::move(frame.bytes));
     }
     // A reader downstream that went away ends the relay, mid-stream too.
     if (status != 0)
