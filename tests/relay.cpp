@@ -2,9 +2,11 @@
 // bytes from standard input and writes each to standard output HOLD_MS
 // milliseconds after its last byte came, as a chain with a fixed delay
 // would. Frames are read as they come, whatever is being held, so the
-// delay is the same for every frame.
+// delay is the same for every frame. With GAP_MS, no frame is written
+// sooner than that after the one before: a source paced as a live one is.
 //
-//   relay FRAME_BYTES HOLD_MS
+//   relay FRAME_BYTES HOLD_MS [GAP_MS]
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -61,12 +63,14 @@ void readFrames(size_t frameBytes, std::chrono::milliseconds hold)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fputs("usage: relay FRAME_BYTES HOLD_MS\n", stderr);
+    if (argc != 3 && argc != 4) {
+        std::fputs("usage: relay FRAME_BYTES HOLD_MS [GAP_MS]\n", stderr);
         return 1;
     }
     const auto frameBytes = static_cast<size_t>(std::strtoull(argv[1], nullptr, 10));
     const std::chrono::milliseconds hold(std::strtoll(argv[2], nullptr, 10));
+    const std::chrono::milliseconds gap(argc == 4 ? std::strtoll(argv[3], nullptr, 10) : 0);
+    Clock::time_point nextAllowed = Clock::now();
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     std::thread reader(readFrames, frameBytes, hold);
     int status = 0;
@@ -78,7 +82,8 @@ int main(int argc, char** argv)
         Held frame = std::move(queue.front());
         queue.pop_front();
         guard.unlock();
-        std::this_thread::sleep_until(frame.due);
+        std::this_thread::sleep_until(std::max(frame.due, nextAllowed));
+        nextAllowed = Clock::now() + gap;
         if (std::fwrite(frame.bytes.data(), 1, frame.bytes.size(), stdout) != frame.bytes.size()) {
             status = 1;
             break;
