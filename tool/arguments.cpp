@@ -4,8 +4,8 @@
 
 namespace {
 
-enum Option { force };
-constexpr OptionSpec options[] = {{"--force", nullptr}};
+enum Option { force, size, format, bandRows };
+constexpr OptionSpec options[] = {{"--force", nullptr}, sizeOption, formatOption, bandRowsOption};
 
 } // namespace
 
@@ -22,6 +22,18 @@ bool parseStampArgs(int argc, const char* const* argv, StampArgs& args, UsageErr
         switch (arg.option) {
         case force:
             args.force = true;
+            break;
+        case size:
+            if (!takeSize(line, arg.value, args.video))
+                return false;
+            break;
+        case format:
+            if (!takeFormat(line, arg.value, args.video))
+                return false;
+            break;
+        case bandRows:
+            if (!takeBandRows(line, arg.value, args.video))
+                return false;
             break;
         }
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "command_line.h"
+#include "video_options.h"
 
 enum class StampForm {
     help,    // --help: the usage text on standard output
@@ -15,6 +16,7 @@ struct StampArgs {
     const char* data = nullptr;   // the watermark data file
     const char* output = nullptr; // the stamped video written
     bool force = false;           // --force: OUTPUT may replace a file that is no video
+    VideoOptions video;           // --size, --format, --band-rows
 };
 
 // Options may stand before, between or after the names; "-" is a name.

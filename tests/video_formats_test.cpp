@@ -1,0 +1,278 @@
+// The frame formats users have, through the built programs: raw video at
+// other sizes and depths, YUV4MPEG2 streams from files and pipes, and the
+// containers and pictures that are refused before anything is written.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tool_runner.h"
+
+namespace {
+
+
+std::string finished(int frames)
+{
+    return "Reached end of input file\nwrote " + std::to_string(frames) + " frames\n";
+}
+
+std::string ignored(size_t bytes)
+{
+    return "wmstamp: ignored an incomplete last frame of " + std::to_string(bytes) + " bytes\n";
+}
+
+// Runs a shell command line (POSIX only: pipes into the tools).
+RunResult shell(const std::string& line)
+{
+    return runTool("/bin/sh", {"-c", line});
+}
+
+Bytes concat(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Bytes text(const std::string& s)
+{
+    return Bytes(s.begin(), s.end());
+}
+
+} // namespace
+
+TEST(Formats, RawVideoAtOtherSizesAndDepthsIsStampedByTheRule)
+{
+    TempDir dir;
+    const Bytes wm = makeRandomBytes(5 * 60, 70);
+    writeFile(dir.path("wm.bin"), wm);
+    struct Case {
+        std::vector<std::string> options;
+        FrameShape shape;
+        int frames;
+    };
+    for (const Case& c :
+         std::vector<Case>{{{"--size", "1280x720"}, {1280, 720, 8, 2}, 3},
+                           {{"--size", "320x180", "--format", "yuv420p10le"}, {320, 180, 10, 2}, 4},
+                           {{"--format", "yuv420p10le"}, {1920, 1080, 10, 2}, 1},
+                           {{"--size", "3840x2160"}, {3840, 2160, 8, 4}, 1},
+                           {{"--size", "426x240", "--band-rows", "8"}, {426, 240, 8, 8}, 2},
+                           {{"--band-rows", "16", "--size", "640x360", "--format", "yuv420p10le"},
+                            {640, 360, 10, 16},
+                            2}}) {
+        const Bytes src = makeRandomBytes(c.frames * c.shape.frameBytes() + 1000, 71);
+        writeFile(dir.path("src.yuv"), src);
+        // Each run writes an output of its own: another run's, at another
+        // size, would not count as a video of this one.
+        const std::string out = dir.path(c.options[1] + ".yuv");
+        std::vector<std::string> args = c.options;
+        for (const std::string& name : {dir.path("src.yuv"), dir.path("wm.bin"), out})
+            args.push_back(name);
+        const RunResult r = runTool(kStamp, args);
+        EXPECT_EQ(r.status, 0) << c.options[1];
+        EXPECT_EQ(r.out, console(kBanner + finished(c.frames))) << c.options[1];
+        EXPECT_EQ(r.err, console(ignored(1000))) << c.options[1];
+        EXPECT_EQ(readFile(out), stampedByTheRule(src, wm, c.shape)) << c.options[1];
+    }
+
+    // The options that say what the built-in size says change nothing.
+    const Bytes src = makeVideo(2, 10, 72);
+    writeFile(dir.path("src.yuv"), src);
+    const RunResult plain =
+        runTool(kStamp, {dir.path("src.yuv"), dir.path("wm.bin"), dir.path("plain.yuv")});
+    const RunResult spelled =
+        runTool(kStamp, {"--size", "1920x1080", dir.path("src.yuv"), "--format", "yuv420p",
+                         "--band-rows", "2", dir.path("wm.bin"), dir.path("spelled.yuv")});
+    EXPECT_EQ(spelled.status, plain.status);
+    EXPECT_EQ(spelled.out, plain.out);
+    EXPECT_EQ(spelled.err, plain.err);
+    EXPECT_EQ(readFile(dir.path("spelled.yuv")), readFile(dir.path("plain.yuv")));
+    EXPECT_EQ(readFile(dir.path("plain.yuv")), stampedByTheRule(src, wm, FrameShape{}));
+}
+
+TEST(Formats, OptionsThatCannotBeTakenAreUsageErrorsThatNameThem)
+{
+    TempDir dir;
+    writeFile(dir.path("src.yuv"), makeVideo(1, 0, 73));
+    writeFile(dir.path("wm.bin"), Bytes(60, 1));
+    writeFile(dir.path("src.y4m"), y4mStream("YUV4MPEG2 W320 H180 F25:1 C420jpeg\n", {"FRAME\n"},
+                                             makeRandomBytes(86400, 74), 86400));
+    for (const auto& [args, reason] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--size", "1281x720", "src.yuv"}, "--size 1281x720: width and height must be even"},
+             {{"--size", "300x200", "src.yuv"}, "--size 300x200: width must be 320 to 8192"},
+             {{"--size", "hd", "src.yuv"}, "--size hd: the size is WxH, such as 1280x720"},
+             {{"--format", "nv12", "src.yuv"}, "--format nv12: FORMAT is yuv420p or yuv420p10le"},
+             {{"--band-rows", "17", "src.yuv"}, "--band-rows 17: R is 2 to 16"},
+             {{"--size", "1920x1080", "src.y4m"},
+              "--size 1920x1080: \"" + dir.path("src.y4m") + "\" is a YUV4MPEG2 stream of 320x180"},
+             {{"--format", "yuv420p10le", "src.y4m"},
+              "--format yuv420p10le: \"" + dir.path("src.y4m") +
+                  "\" is a YUV4MPEG2 stream of yuv420p"}}) {
+        std::vector<std::string> full = {args[0], args[1], dir.path(args[2]), dir.path("wm.bin"),
+                                         dir.path("out.yuv")};
+        const RunResult r = runTool(kStamp, full);
+        EXPECT_EQ(r.status, 1) << reason;
+        EXPECT_EQ(r.out, console(kBanner + kUsage)) << reason;
+        EXPECT_EQ(r.err, console("wmstamp: " + reason + "\n"));
+        EXPECT_FALSE(fileExists(dir.path("out.yuv"))) << reason;
+    }
+}
+
+TEST(Formats, Y4mHeadersAndFrameLinesPassThroughUnchanged)
+{
+    TempDir dir;
+    const Bytes wm = makeRandomBytes(3 * 60 + 7, 75);
+    writeFile(dir.path("wm.bin"), wm);
+    // Parameters on the header and on FRAME lines, as other writers put
+    // them; an incomplete last frame, FRAME line and all, is dropped.
+    const std::vector<std::string> lines = {"FRAME\n", "FRAME Ixyz XA=1\n", "FRAME\n", "FRAME\n"};
+    struct Case {
+        std::string header;
+        FrameShape shape;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"YUV4MPEG2 W320 H180 F30000:1001 Ip A1:1 C420mpeg2 XYSCSS=420MPEG2\n",
+              {320, 180, 8, 2}},
+             {"YUV4MPEG2 W640 H360 F25:1 Ip A1:1 C420p10 XYSCSS=420P10 XCOLORRANGE=LIMITED\n",
+              {640, 360, 10, 2}},
+             {"YUV4MPEG2 H2160 W3840\n", {3840, 2160, 8, 4}}}) {
+        const size_t frameBytes = c.shape.frameBytes();
+        const int frames = c.shape.width == 3840 ? 1 : 3;
+        const Bytes raw = makeRandomBytes(frames * frameBytes + 999, 76);
+        const Bytes src = y4mStream(c.header, lines, raw, frameBytes);
+        writeFile(dir.path("src.y4m"), src);
+        const Bytes expected =
+            y4mStream(c.header, lines, stampedByTheRule(raw, wm, c.shape), frameBytes);
+        const std::string dropped = ignored(lines[std::min<size_t>(frames, 3)].size() + 999);
+        const std::string out = dir.path(std::to_string(c.shape.width) + ".y4m");
+        const RunResult file = runTool(kStamp, {dir.path("src.y4m"), dir.path("wm.bin"), out});
+        EXPECT_EQ(file.status, 0) << c.header;
+        EXPECT_EQ(file.out, console(kBanner + finished(frames)));
+        EXPECT_EQ(file.err, console(dropped));
+        EXPECT_EQ(readFile(out), expected) << c.header;
+#ifndef _WIN32
+        // From a pipe, into a pipe: the same bytes.
+        const RunResult piped = shell("cat " + dir.path("src.y4m") + " | " + kStamp + " - " +
+                                      dir.path("wm.bin") + " - | cat > " + out + ".piped");
+        EXPECT_EQ(piped.status, 0);
+        EXPECT_EQ(piped.err, kBanner + dropped + finished(frames));
+        EXPECT_EQ(readFile(out + ".piped"), expected) << c.header;
+#endif
+    }
+    // A stream with no frame gives one with none: its header.
+    writeFile(dir.path("empty.y4m"), text("YUV4MPEG2 W320 H180\n"));
+    const RunResult empty =
+        runTool(kStamp, {dir.path("empty.y4m"), dir.path("wm.bin"), dir.path("empty.out")});
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.out, console(kBanner + finished(0)));
+    EXPECT_EQ(readFile(dir.path("empty.out")), text("YUV4MPEG2 W320 H180\n"));
+}
+
+TEST(Formats, AFrameWithoutItsFrameLineIsAReadErrorThatKeepsTheWholeFrames)
+{
+    TempDir dir;
+    const Bytes wm = makeRandomBytes(120, 77);
+    writeFile(dir.path("wm.bin"), wm);
+    const std::string header = "YUV4MPEG2 W320 H180 C420jpeg\n";
+    const Bytes raw = makeRandomBytes(2 * 86400, 78);
+    const Bytes src = y4mStream(header, {"FRAME\n", "FRAMES\n"}, raw, 86400);
+    writeFile(dir.path("src.y4m"), src);
+    const RunResult r =
+        runTool(kStamp, {dir.path("src.y4m"), dir.path("wm.bin"), dir.path("out.y4m")});
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.out, console(kBanner + "Error reading input file \"" + dir.path("src.y4m") +
+                             "\": frame 1 does not start with a FRAME line\n"));
+    const Bytes one(raw.begin(), raw.begin() + 86400);
+    EXPECT_EQ(readFile(dir.path("out.y4m")),
+              y4mStream(header, {"FRAME\n"}, stampedByTheRule(one, wm, {320, 180, 8, 2}), 86400));
+}
+
+TEST(Formats, ContainersPicturesAndRefusedStreamsLeaveNoOutput)
+{
+    TempDir dir;
+    writeFile(dir.path("wm.bin"), Bytes(60, 1));
+    Bytes ts(8 * 188, 0x11);
+    for (size_t at = 0; at < ts.size(); at += 188) {
+        ts[at] = 0x47;
+        ts[at + 1] = 0x40;
+    }
+    const std::string decode = ", not raw video or a YUV4MPEG2 stream: decode it with ffmpeg "
+                               "first (doc/recipes.md)";
+    for (const auto& [bytes, reason] : std::vector<std::pair<Bytes, std::string>>{
+             {concat({0, 0, 0, 0x20}, text("ftypisom" + std::string(4000, 'x'))),
+              "it is an MP4 or MOV file" + decode},
+             {concat({0x1A, 0x45, 0xDF, 0xA3}, Bytes(4000, 0x42)),
+              "it is a Matroska or WebM file" + decode},
+             {concat(ts, Bytes(4000, 0x11)), "it is an MPEG transport stream" + decode},
+             {concat(text("RIFF"),
+                     concat({0x10, 0, 0, 0}, text("AVI LIST" + std::string(4000, 'x')))),
+              "it is an AVI file" + decode},
+             {text("\x89PNG\r\n\x1A\n" + std::string(100, 'x')), "it is a PNG picture" + decode},
+             {concat({0xFF, 0xD8, 0xFF, 0xE0}, Bytes(100, 0)), "it is a JPEG picture" + decode},
+             {text("YUV4MPEG2 W320 H180 C422\nFRAME\n"),
+              "its colour space C422 is not one this tool reads (C420jpeg, C420paldv, "
+              "C420mpeg2, C420 or C420p10)"},
+             {text("YUV4MPEG2 W321 H180\nFRAME\n"),
+              "its size 321x180: width and height must be even"},
+             {text("YUV4MPEG2 W320 H180"), "its YUV4MPEG2 header is cut short"}}) {
+        writeFile(dir.path("clip"), bytes);
+        const RunResult r =
+            runTool(kStamp, {dir.path("clip"), dir.path("wm.bin"), dir.path("out.yuv")});
+        EXPECT_EQ(r.status, 2) << reason;
+        EXPECT_EQ(r.out, console(kBanner + "Input file \"" + dir.path("clip") + "\" not found\n"));
+        EXPECT_EQ(r.err, console("wmstamp: \"" + dir.path("clip") + "\": " + reason + "\n"));
+        EXPECT_FALSE(fileExists(dir.path("out.yuv"))) << reason;
+    }
+#ifndef _WIN32
+    // From a pipe too, and an existing output is left as it was.
+    writeFile(dir.path("out.yuv"), makeVideo(1, 0, 79));
+    writeFile(dir.path("clip"), concat({0, 0, 0, 0x18}, text("ftypmp42" + std::string(2000, 0))));
+    const RunResult r = shell("cat " + dir.path("clip") + " | " + kStamp + " - " +
+                              dir.path("wm.bin") + " " + dir.path("out.yuv"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, kBanner + "Input file \"-\" not found\n");
+    EXPECT_EQ(r.err, "wmstamp: \"-\": it is an MP4 or MOV file" + decode + "\n");
+    EXPECT_EQ(readFile(dir.path("out.yuv")), makeVideo(1, 0, 79));
+#endif
+}
+
+TEST(Formats, AnExistingOutputIsAVideoOfTheRunsLayout)
+{
+    // A YUV4MPEG2 run's output holds its header alone, or a frame at least
+    // after it; less is what the watermark data looks like.
+    TempDir dir;
+    const std::string header = "YUV4MPEG2 W320 H180\n";
+    writeFile(dir.path("src.y4m"),
+              y4mStream(header, {"FRAME\n"}, makeRandomBytes(86400, 80), 86400));
+    writeFile(dir.path("wm.bin"), Bytes(60, 2));
+    for (const auto& [old, refused] :
+         std::vector<std::pair<Bytes, bool>>{{Bytes(60, 2), true},
+                                             {Bytes(header.size() + 6 + 86400 - 1, 3), true},
+                                             {text(header), false},
+                                             {Bytes(header.size() + 6 + 86400 + 5, 4), false}}) {
+        writeFile(dir.path("out.y4m"), old);
+        const RunResult r =
+            runTool(kStamp, {dir.path("src.y4m"), dir.path("wm.bin"), dir.path("out.y4m")});
+        if (refused) {
+            EXPECT_EQ(r.status, 4) << old.size();
+            EXPECT_EQ(r.err, console("wmstamp: \"" + dir.path("out.y4m") +
+                                     "\": it holds less than a frame: is it the watermark data? "
+                                     "(--force replaces it)\n"));
+            EXPECT_EQ(readFile(dir.path("out.y4m")), old);
+        } else {
+            EXPECT_EQ(r.status, 0) << old.size();
+            EXPECT_EQ(readFile(dir.path("out.y4m")).size(), header.size() + 6 + 86400);
+        }
+    }
+    // A raw run at another size counts in its own frames.
+    writeFile(dir.path("src.yuv"), makeRandomBytes(2 * 86400, 81));
+    writeFile(dir.path("out.yuv"), Bytes(86400, 5));
+    EXPECT_EQ(runTool(kStamp, {"--size", "320x180", dir.path("src.yuv"), dir.path("wm.bin"),
+                               dir.path("out.yuv")})
+                  .status,
+              0);
+    writeFile(dir.path("out.yuv"), Bytes(86401, 5));
+    EXPECT_EQ(runTool(kStamp, {"--size", "320x180", dir.path("src.yuv"), dir.path("wm.bin"),
+                               dir.path("out.yuv")})
+                  .status,
+              4);
+}
