@@ -376,7 +376,7 @@ int copyFrames(FrameRun& run, bool& streamRest)
     run.payloadAhead = true;
     if (const int status = startOutput(run))
         return status;
-    if (stopRequested(run))
+    if (run.stoppedBy != 0) // the header's write was broken by a stop
         return statusOk;
     limitCopyOnWritePreallocation(at.outFd);
     // Eight frames a clone, in whole blocks: every clone starts on a block

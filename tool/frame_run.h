@@ -39,7 +39,7 @@ int nextPayload(FrameRun& run);
 // Empties an existing output the first time a frame is about to be
 // written (a run that fails before that leaves it as it was), and writes a
 // YUV4MPEG2 output's stream header. A stop that breaks the header's write
-// is no failure: stopRequested then says so.
+// is no failure: run.stoppedBy is then set.
 int startOutput(FrameRun& run);
 
 // Counts a frame handed to the output whole, `bytes` with its FRAME line,

@@ -27,7 +27,7 @@ int streamFrames(FrameRun& run)
         stampWatermark(run.wmData.data());
         if (const int status = startOutput(run))
             return status;
-        if (stopRequested(run))
+        if (run.stoppedBy != 0) // the header's write was broken by a stop
             return statusOk;
         if (!writeVideoFrame(run.out.pFile, run.frameLine, frameBuf, frameSize))
             return stopRequested(run) ? statusOk : outputError(run, errno);
