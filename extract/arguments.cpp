@@ -6,10 +6,11 @@
 
 namespace {
 
-enum Option { band, fec, force, byPosition, report, verify, whole };
+enum Option { band, fec, force, byPosition, report, verify, whole, size, format, bandRows };
 constexpr OptionSpec options[] = {
     {"--band", nullptr},  {"--fec", "K"},       {"--force", nullptr}, {"--by-position", nullptr},
-    {"--report", "FILE"}, {"--verify", "DATA"}, {"--whole", nullptr}};
+    {"--report", "FILE"}, {"--verify", "DATA"}, {"--whole", nullptr}, sizeOption,
+    formatOption,         bandRowsOption};
 
 } // namespace
 
@@ -45,6 +46,12 @@ bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args, Usag
             break;
         case whole:
             args.whole = true;
+            break;
+        case size:
+        case format:
+        case bandRows:
+            if (!takeVideoOption(line, options[arg.option], arg.value, args.videoOptions))
+                return false;
             break;
         }
     }

@@ -72,6 +72,10 @@ bool syncToDisk(FILE* pFile);
 // the run can end at a frame boundary.
 void catchStopSignals();
 
+// Back to the signals' default actions, as before catchStopSignals, for a
+// stretch (opening a named pipe) that a stop must end at once.
+void releaseStopSignals();
+
 // The stop signal seen, or 0.
 int stopSignalSeen();
 

@@ -260,6 +260,13 @@ void catchStopSignals()
     sigaction(SIGALRM, &action, nullptr);
 }
 
+void releaseStopSignals()
+{
+    alarm(0);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(sig, SIG_DFL);
+}
+
 int stopSignalSeen()
 {
     return stopSignal;

@@ -274,6 +274,12 @@ void catchStopSignals()
         std::signal(sig, noteStop);
 }
 
+void releaseStopSignals()
+{
+    for (int sig : {SIGINT, SIGTERM, SIGBREAK})
+        std::signal(sig, SIG_DFL);
+}
+
 int stopSignalSeen()
 {
     return stopSignal;

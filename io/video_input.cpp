@@ -178,9 +178,10 @@ Identified identifyVideo(VideoInput& input, const VideoOptions& options, bool ba
     return Identified::video;
 }
 
-BlockRead readVideoFrame(VideoInput& input, FrameLine& line, uint8_t* frame, const FrameSpan* spans,
+BlockRead readVideoFrame(VideoInput& input, uint8_t* frame, const FrameSpan* spans,
                          size_t spanCount)
 {
+    FrameLine& line = input.line;
     line.length = 0;
     const bool y4m = input.layout.y4m;
     if (input.seeking && spans != nullptr && !y4m) {
@@ -202,7 +203,8 @@ BlockRead readVideoFrame(VideoInput& input, FrameLine& line, uint8_t* frame, con
             input.ignoredBytes = line.length + left;
             return BlockRead::end;
         }
-        const BlockRead read = readSpans(input, frame, spans, spanCount, left == input.frameBytes);
+        // The next FRAME line, if any, is read from where this frame ends.
+        const BlockRead read = readSpans(input, frame, spans, spanCount, false);
         input.framesRead += read == BlockRead::whole ? 1 : 0;
         return read;
     }

@@ -43,6 +43,7 @@ struct VideoInput {
     uint64_t framesLeft = 0;   // whole raw frames still to read, when seeking
     int64_t framesRead = 0;    // whole frames read so far
     uint64_t ignoredBytes = 0; // an incomplete last frame (FRAME line included), once found
+    FrameLine line;            // the FRAME line of the frame read last
     // Bytes a pipe gave up to tell what it is, which belong to what follows.
     std::array<uint8_t, signatureBytes> ahead{};
     size_t aheadAt = 0;
@@ -66,15 +67,15 @@ enum class Identified {
 Identified identifyVideo(VideoInput& input, const VideoOptions& options, bool bandOnly,
                          char* reason, size_t reasonSize);
 
-// Reads the next frame: its FRAME line into `line` (YUV4MPEG2), then its
+// Reads the next frame: its FRAME line into input.line (YUV4MPEG2), then its
 // bytes to `frame`: all input.frameBytes of them, or, when seeking and
 // `spans` are given (offsets within the frame, in order), those spans only,
 // each to its offset in `frame`, skipping the rest. At the end of the
 // stream sets ignoredBytes to what an incomplete last frame held. A
 // YUV4MPEG2 frame that does not start with a FRAME line is a failure with
 // errno 0 and `problem` naming the frame.
-BlockRead readVideoFrame(VideoInput& input, FrameLine& line, uint8_t* frame,
-                         const FrameSpan* spans = nullptr, size_t spanCount = 0);
+BlockRead readVideoFrame(VideoInput& input, uint8_t* frame, const FrameSpan* spans = nullptr,
+                         size_t spanCount = 0);
 
 // Why the read just failed, for a message: the problem found, or the
 // system's reason.

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
 bool takeSize(CommandLine& line, const char* value, VideoOptions& options)
 {
     // W and H in decimal, an "x" between; limits and evenness as geometry
@@ -42,6 +44,18 @@ bool takeBandRows(CommandLine& line, const char* value, VideoOptions& options)
     if (!parseWholeNumber(value, minBandRows, maxBandRows, options.bandRows))
         return line.refuse("R is 2 to 16");
     return true;
+}
+
+} // namespace
+
+bool takeVideoOption(CommandLine& line, const OptionSpec& option, const char* value,
+                     VideoOptions& options)
+{
+    if (std::strcmp(option.name, sizeOption.name) == 0)
+        return takeSize(line, value, options);
+    if (std::strcmp(option.name, formatOption.name) == 0)
+        return takeFormat(line, value, options);
+    return takeBandRows(line, value, options);
 }
 
 const char* formatName(int bitDepth)

@@ -21,11 +21,10 @@ struct VideoOptions {
     int bandRows = 0;
 };
 
-// Each takes one option's value into `options`, or refuses it through
-// `line` with the reason (and returns false).
-bool takeSize(CommandLine& line, const char* value, VideoOptions& options);
-bool takeFormat(CommandLine& line, const char* value, VideoOptions& options);
-bool takeBandRows(CommandLine& line, const char* value, VideoOptions& options);
+// Takes the value of `option` (one of the three) into `options`, or
+// refuses it through `line` with the reason (and returns false).
+bool takeVideoOption(CommandLine& line, const OptionSpec& option, const char* value,
+                     VideoOptions& options);
 
 // The geometry of a raw video: the options' where given, the built-in
 // otherwise, and band rows by the rule for the height unless --band-rows.

@@ -172,14 +172,13 @@ Reading readAll(FILE* pFile, const VideoOptions& options = {}, bool bandOnly = f
     if (r.identified != Identified::video)
         return r;
     std::vector<uint8_t> frame(input.frameBytes);
-    FrameLine line;
     for (;;) {
         std::fill(frame.begin(), frame.end(), uint8_t{0});
-        r.end = readVideoFrame(input, line, frame.data(), spans.empty() ? nullptr : spans.data(),
+        r.end = readVideoFrame(input, frame.data(), spans.empty() ? nullptr : spans.data(),
                                spans.size());
         if (r.end != BlockRead::whole)
             break;
-        r.lines.emplace_back(line.text.data(), line.length);
+        r.lines.emplace_back(input.line.text.data(), input.line.length);
         r.frames.push_back(frame);
     }
     r.ignored = input.ignoredBytes;
@@ -368,10 +367,7 @@ TEST(VideoOptions, ValuesAreTakenOrRefusedWithTheReason)
         CommandLine line(static_cast<int>(words.size()), words.data(), table, 3, error);
         CommandArg arg;
         while (line.next(arg)) {
-            const bool ok = arg.option == 0   ? takeSize(line, arg.value, options)
-                            : arg.option == 1 ? takeFormat(line, arg.value, options)
-                                              : takeBandRows(line, arg.value, options);
-            if (!ok)
+            if (!takeVideoOption(line, table[arg.option], arg.value, options))
                 break;
         }
         return std::string(error.text);

@@ -10,7 +10,6 @@
 
 namespace {
 
-
 std::string finished(int frames)
 {
     return "Reached end of input file\nwrote " + std::to_string(frames) + " frames\n";
@@ -38,6 +37,25 @@ Bytes text(const std::string& s)
     return Bytes(s.begin(), s.end());
 }
 
+// Raw video at other sizes and depths, and the options that say so.
+struct SizeCase {
+    std::vector<std::string> options;
+    FrameShape shape;
+    int frames;
+};
+
+std::vector<SizeCase> sizeCases()
+{
+    return {{{"--size", "1280x720"}, {1280, 720, 8, 2}, 3},
+            {{"--size", "320x180", "--format", "yuv420p10le"}, {320, 180, 10, 2}, 4},
+            {{"--format", "yuv420p10le"}, {1920, 1080, 10, 2}, 2},
+            {{"--size", "3840x2160"}, {3840, 2160, 8, 4}, 2},
+            {{"--size", "426x240", "--band-rows", "8"}, {426, 240, 8, 8}, 2},
+            {{"--band-rows", "16", "--size", "640x360", "--format", "yuv420p10le"},
+             {640, 360, 10, 16},
+             2}};
+}
+
 } // namespace
 
 TEST(Formats, RawVideoAtOtherSizesAndDepthsIsStampedByTheRule)
@@ -45,20 +63,7 @@ TEST(Formats, RawVideoAtOtherSizesAndDepthsIsStampedByTheRule)
     TempDir dir;
     const Bytes wm = makeRandomBytes(5 * 60, 70);
     writeFile(dir.path("wm.bin"), wm);
-    struct Case {
-        std::vector<std::string> options;
-        FrameShape shape;
-        int frames;
-    };
-    for (const Case& c :
-         std::vector<Case>{{{"--size", "1280x720"}, {1280, 720, 8, 2}, 3},
-                           {{"--size", "320x180", "--format", "yuv420p10le"}, {320, 180, 10, 2}, 4},
-                           {{"--format", "yuv420p10le"}, {1920, 1080, 10, 2}, 1},
-                           {{"--size", "3840x2160"}, {3840, 2160, 8, 4}, 1},
-                           {{"--size", "426x240", "--band-rows", "8"}, {426, 240, 8, 8}, 2},
-                           {{"--band-rows", "16", "--size", "640x360", "--format", "yuv420p10le"},
-                            {640, 360, 10, 16},
-                            2}}) {
+    for (const SizeCase& c : sizeCases()) {
         const Bytes src = makeRandomBytes(c.frames * c.shape.frameBytes() + 1000, 71);
         writeFile(dir.path("src.yuv"), src);
         // Each run writes an output of its own: another run's, at another
@@ -275,4 +280,150 @@ TEST(Formats, AnExistingOutputIsAVideoOfTheRunsLayout)
                                dir.path("out.yuv")})
                   .status,
               4);
+}
+
+namespace {
+
+std::string summary(int frames)
+{
+    return "checked " + std::to_string(frames) +
+           " frames, 0 differ, 0 bit errors, smallest "
+           "margin 36.50; records 0-" +
+           std::to_string(frames - 1) + ": " + std::to_string(frames) +
+           " matched, 0 missing, 0 repeated, 0 out of order\n";
+}
+
+// The band rows of each whole frame of raw `video` at `shape`: what
+// `crop=iw:R:0:0,extractplanes=y` makes of it.
+Bytes bandRowsOf(const Bytes& video, const FrameShape& shape, int rows)
+{
+    Bytes bands;
+    const size_t rowBytes = shape.width * shape.sampleBytes();
+    for (size_t at = 0; at + shape.frameBytes() <= video.size(); at += shape.frameBytes())
+        bands.insert(bands.end(), video.begin() + static_cast<long>(at),
+                     video.begin() + static_cast<long>(at + rows * rowBytes));
+    return bands;
+}
+
+} // namespace
+
+TEST(Formats, WmextractReadsEverySizeDepthAndLayoutItIsGiven)
+{
+    TempDir dir;
+    const Bytes wm = makeRandomBytes(4 * 60, 82);
+    writeFile(dir.path("wm.bin"), wm);
+    for (const SizeCase& c : sizeCases()) {
+        // Stamped by the rule written in the test, not by wmstamp.
+        const Bytes records(wm.begin(), wm.begin() + 60 * static_cast<long>(c.frames));
+        writeFile(dir.path("records.bin"), records);
+        const Bytes stamped = stampedByTheRule(
+            makeRandomBytes(c.frames * c.shape.frameBytes() + 77, 83), wm, c.shape);
+        const std::string name = dir.path(c.options[1]);
+        writeFile(name + ".yuv", concat(stamped, Bytes(77, 1)));
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {name + ".yuv", name + ".payloads"});
+        RunResult r = runTool(kExtract, args);
+        EXPECT_EQ(r.status, 0) << c.options[1] << r.err;
+        EXPECT_EQ(r.err, console("wmextract: ignored an incomplete last frame of 77 bytes\n"
+                                 "extracted " +
+                                 std::to_string(c.frames) + " payloads, smallest margin 36.50\n"));
+        EXPECT_EQ(readFile(name + ".payloads"), records);
+        // The same frames as a YUV4MPEG2 stream, which says its own size.
+        const std::string header = "YUV4MPEG2 W" + std::to_string(c.shape.width) + " H" +
+                                   std::to_string(c.shape.height) +
+                                   (c.shape.bitDepth > 8 ? " C420p10\n" : " C420jpeg\n");
+        writeFile(name + ".y4m",
+                  y4mStream(header, {"FRAME\n", "FRAME Ix\n"}, stamped, c.shape.frameBytes()));
+        args = {"--verify", dir.path("records.bin"), name + ".y4m"};
+        if (c.shape.bandRows != (c.shape.height >= 2160 ? 4 : 2))
+            args.insert(args.begin(), {"--band-rows", std::to_string(c.shape.bandRows)});
+        r = runTool(kExtract, args);
+        EXPECT_EQ(r.status, 0) << c.options[1] << r.err;
+        EXPECT_EQ(r.err, console(summary(c.frames)));
+        // And the band rows alone, R rows of W samples a frame.
+        writeFile(name + ".band", bandRowsOf(stamped, c.shape, c.shape.bandRows));
+        args = c.options;
+        args.insert(args.end(), {"--band", "--verify", dir.path("records.bin"), name + ".band"});
+        r = runTool(kExtract, args);
+        EXPECT_EQ(r.status, 0) << c.options[1] << r.err;
+        EXPECT_EQ(r.err, console(summary(c.frames)));
+    }
+#ifndef _WIN32
+    // YUV4MPEG2 through a pipe, 10 bits.
+    const FrameShape ten{320, 180, 10, 2};
+    const Bytes stamped = stampedByTheRule(makeRandomBytes(4 * ten.frameBytes(), 84), wm, ten);
+    writeFile(dir.path("ten.y4m"), y4mStream("YUV4MPEG2 W320 H180 F25:1 C420p10 XYSCSS=420P10\n",
+                                             {"FRAME\n"}, stamped, ten.frameBytes()));
+    const RunResult piped = shell("cat " + dir.path("ten.y4m") + " | " + kExtract + " --verify " +
+                                  dir.path("wm.bin") + " -");
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.err, summary(4));
+#endif
+    // A picture at another size is no band.
+    writeFile(dir.path("picture.yuv"), makeRandomBytes(2 * 1382400, 85));
+    const RunResult none = runTool(
+        kExtract, {"--size", "1280x720", dir.path("picture.yuv"), dir.path("none.payloads")});
+    EXPECT_EQ(none.status, 3);
+    EXPECT_EQ(none.err, console("frame 0: no band\nframe 1: no band\n"
+                                "wmextract: no watermark band found in \"" +
+                                dir.path("picture.yuv") +
+                                "\"\nextracted 2 payloads, smallest margin 0.27\n"));
+}
+
+TEST(Formats, WmextractRefusesWhatIsNotVideoAndWhatContradictsIt)
+{
+    TempDir dir;
+    writeFile(dir.path("wm.bin"), Bytes(60, 1));
+    const std::string name = dir.path("clip");
+    const std::string decode = ", not raw video or a YUV4MPEG2 stream: decode it with ffmpeg "
+                               "first (doc/recipes.md)";
+    for (const auto& [bytes, reason] : std::vector<std::pair<Bytes, std::string>>{
+             {concat({0, 0, 0, 0x1C}, text("ftypiso5" + std::string(4000, 'x'))),
+              "it is an MP4 or MOV file" + decode},
+             {concat({0x1A, 0x45, 0xDF, 0xA3}, Bytes(4000, 0x42)),
+              "it is a Matroska or WebM file" + decode},
+             {text("YUV4MPEG2 W320 H180 Cmono\nFRAME\n"),
+              "its colour space Cmono is not one this tool reads (C420jpeg, C420paldv, "
+              "C420mpeg2, C420 or C420p10)"}}) {
+        writeFile(name, bytes);
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{name, dir.path("out.bin")},
+              std::vector<std::string>{"--verify", dir.path("wm.bin"), name}}) {
+            const RunResult r = runTool(kExtract, args);
+            EXPECT_EQ(r.status, 2) << reason;
+            EXPECT_EQ(r.err, console("wmextract: cannot open video file \"" + name +
+                                     "\": " + reason + "\n"));
+            EXPECT_FALSE(fileExists(dir.path("out.bin")));
+        }
+    }
+    // Options that say otherwise than the stream are usage errors.
+    writeFile(name,
+              y4mStream("YUV4MPEG2 W320 H180\n", {"FRAME\n"}, makeRandomBytes(86400, 86), 86400));
+    for (const auto& [options, reason] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--size", "640x360"},
+              "--size 640x360: \"" + name + "\" is a YUV4MPEG2 stream of 320x180"},
+             {{"--band"},
+              "--band: \"" + name +
+                  "\" is a YUV4MPEG2 stream; a band file holds the band rows alone, "
+                  "as raw samples"}}) {
+        std::vector<std::string> args = options;
+        args.insert(args.end(), {name, dir.path("out.bin")});
+        const RunResult r = runTool(kExtract, args);
+        EXPECT_EQ(r.status, 1) << reason;
+        EXPECT_EQ(r.err.rfind(console("wmextract: " + reason + "\nusage: wmextract"), 0), 0u)
+            << r.err;
+        EXPECT_FALSE(fileExists(dir.path("out.bin")));
+    }
+    // A frame without its FRAME line ends the pass, named, after the summary
+    // of the frames before it.
+    const FrameShape shape{320, 180, 8, 2};
+    const Bytes wm = makeRandomBytes(120, 87);
+    writeFile(dir.path("wm.bin"), wm);
+    writeFile(name, y4mStream("YUV4MPEG2 W320 H180\n", {"FRAME\n", "FRAME\n", "RAME\n"},
+                              stampedByTheRule(makeRandomBytes(3 * 86400, 88), wm, shape), 86400));
+    const RunResult r = runTool(kExtract, {"--verify", dir.path("wm.bin"), name});
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.err, console("wmextract: error reading video file \"" + name +
+                             "\": frame 2 does not start with a FRAME line\n" + summary(2)));
 }

@@ -24,15 +24,9 @@ bool parseStampArgs(int argc, const char* const* argv, StampArgs& args, UsageErr
             args.force = true;
             break;
         case size:
-            if (!takeSize(line, arg.value, args.video))
-                return false;
-            break;
         case format:
-            if (!takeFormat(line, arg.value, args.video))
-                return false;
-            break;
         case bandRows:
-            if (!takeBandRows(line, arg.value, args.video))
+            if (!takeVideoOption(line, options[arg.option], arg.value, args.videoOptions))
                 return false;
             break;
         }

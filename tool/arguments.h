@@ -16,7 +16,7 @@ struct StampArgs {
     const char* data = nullptr;   // the watermark data file
     const char* output = nullptr; // the stamped video written
     bool force = false;           // --force: OUTPUT may replace a file that is no video
-    VideoOptions video;           // --size, --format, --band-rows
+    VideoOptions videoOptions;    // --size, --format, --band-rows
 };
 
 // Options may stand before, between or after the names; "-" is a name.

@@ -13,8 +13,7 @@
 #include "watermark.h"
 
 struct FrameRun {
-    VideoInput in;       // its layout is the output's: raw, or YUV4MPEG2 with its header
-    FrameLine frameLine; // the FRAME line of the frame in hand
+    VideoInput in; // its layout is the output's: raw, or YUV4MPEG2 with its header
     PayloadReader wm;
     NamedStream out;
     FILE* pConsole = stdout;

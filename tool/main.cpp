@@ -109,13 +109,34 @@ int stampMain(int argc, char** argv)
         explain(inFileName, openFailureReason(inFileName, err, {}));
         return 2;
     }
-    // What the source is comes from its first bytes, before anything else
-    // is opened: a container or picture is refused, and the output is never
+    const char* inWmName = args.data;
+    Stream wmOwner;
+    const bool stdinTaken = isStandardStreamName(inWmName) && pInFile == stdin;
+    FILE* pWmFile = stdinTaken ? nullptr : openInputName(inWmName, wmOwner);
+    if (pWmFile == nullptr) {
+        const int err = errno;
+        printNow(pConsole, "Watermark data file \"%s\" not found\n", inWmName);
+        explain(inWmName, stdinTaken ? "standard input is already the source video"
+                                     : openFailureReason(inWmName, err, {}));
+        return 3;
+    }
+    // What the source is comes from its first bytes, read before the output
+    // is opened: a container or a picture is refused, and no output is
     // created for it.
+    // A stop while the first bytes are awaited ends the run as one while
+    // any frame is; the output, a named pipe, is then opened as before.
     FrameRun run;
     run.in.stream = {pInFile, inFileName};
     char reason[320] = "";
-    switch (identifyVideo(run.in, args.video, false, reason, sizeof reason)) {
+    catchStopSignals();
+    const Identified identified =
+        identifyVideo(run.in, args.videoOptions, false, reason, sizeof reason);
+    releaseStopSignals();
+    if (stopRequested(run)) {
+        printNow(pConsole, "Interrupted after 0 frames\n");
+        endBySignal(run.stoppedBy);
+    }
+    switch (identified) {
     case Identified::video:
         break;
     case Identified::failed:
@@ -129,17 +150,6 @@ int stampMain(int argc, char** argv)
         printNow(pConsole, "Input file \"%s\" not found\n", inFileName);
         explain(inFileName, reason);
         return 2;
-    }
-    const char* inWmName = args.data;
-    Stream wmOwner;
-    const bool stdinTaken = isStandardStreamName(inWmName) && pInFile == stdin;
-    FILE* pWmFile = stdinTaken ? nullptr : openInputName(inWmName, wmOwner);
-    if (pWmFile == nullptr) {
-        const int err = errno;
-        printNow(pConsole, "Watermark data file \"%s\" not found\n", inWmName);
-        explain(inWmName, stdinTaken ? "standard input is already the source video"
-                                     : openFailureReason(inWmName, err, {}));
-        return 3;
     }
     // Standard output carries the messages, so the video cannot go there
     // unless it is named as "-".

@@ -9,7 +9,7 @@ int streamFrames(FrameRun& run)
     for (;;) {
         if (stopRequested(run))
             return statusOk;
-        const BlockRead frame = readVideoFrame(run.in, run.frameLine, frameBuf);
+        const BlockRead frame = readVideoFrame(run.in, frameBuf);
         // A stop signal breaks a blocked read; the frame in hand is dropped.
         if (frame != BlockRead::whole && stopRequested(run))
             return statusOk;
@@ -29,8 +29,8 @@ int streamFrames(FrameRun& run)
             return status;
         if (run.stoppedBy != 0) // the header's write was broken by a stop
             return statusOk;
-        if (!writeVideoFrame(run.out.pFile, run.frameLine, frameBuf, frameSize))
+        if (!writeVideoFrame(run.out.pFile, run.in.line, frameBuf, frameSize))
             return stopRequested(run) ? statusOk : outputError(run, errno);
-        countFrame(run, run.frameLine.length + frameSize);
+        countFrame(run, run.in.line.length + frameSize);
     }
 }
