@@ -36,6 +36,13 @@ bool namesOpenFile(const char* name, FILE* pFile);
 // the name in between is not the one that would be emptied.
 bool hasContent(FILE* pFile);
 
+// Reads up to `count` of the first bytes of the regular file open as
+// `pFile` (for writing) through a second opening of `name` that proves to be
+// that same file. False where it cannot be done: another file under the
+// name, a file that is not regular, or a platform where the open file
+// excludes every other (Windows).
+bool readStartOfOpenFile(FILE* pFile, const char* name, uint8_t* bytes, size_t count, size_t& got);
+
 // Whether two streams are one file (or one pipe). Character devices never
 // count: /dev/null may well be an input and the output at once.
 bool isSameFile(FILE* pOne, FILE* pOther);

@@ -12,6 +12,9 @@ namespace {
 
 // Which standard streams preparePlatform found closed.
 bool closedAtStart[3] = {};
+// Whether a lock had to be a process lock, which ends when any descriptor
+// of its file is closed.
+bool processLocks = false;
 
 // Takes a whole-file lock. False, with errno EAGAIN, only when another
 // holder's lock conflicts: where the file system cannot lock, the identity
@@ -35,6 +38,7 @@ bool lockWholeFile(int fd, short type)
         return true;
 #endif
     // Process locks, where open-file-description locks are missing.
+    processLocks = true;
     if (fcntl(fd, F_SETLK, &fl) == 0)
         return true;
     if (errno != EAGAIN && errno != EACCES)
@@ -171,6 +175,28 @@ FILE* openOutputFile(const char* name, std::initializer_list<FILE*> others)
     if (S_ISFIFO(st.st_mode))
         enlargePipe(fd);
     return pFile;
+}
+
+bool readStartOfOpenFile(FILE* pFile, const char* name, uint8_t* bytes, size_t count, size_t& got)
+{
+    // Closing a second descriptor would end a process lock on the file.
+    struct stat st, again;
+    if (processLocks || fstat(fileno(pFile), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ssize_t n = -1;
+    if (fstat(fd, &again) == 0 && again.st_dev == st.st_dev && again.st_ino == st.st_ino) {
+        do
+            n = pread(fd, bytes, count, 0);
+        while (n < 0 && errno == EINTR);
+    }
+    close(fd);
+    if (n < 0)
+        return false;
+    got = static_cast<size_t>(n);
+    return true;
 }
 
 bool isSameFile(FILE* pOne, FILE* pOther)

@@ -179,6 +179,12 @@ FILE* openOutputFile(const char* name, std::initializer_list<FILE*>)
     return pFile;
 }
 
+bool readStartOfOpenFile(FILE*, const char*, uint8_t*, size_t, size_t&)
+{
+    // The output is held for exclusive use: not even this process gets in.
+    return false;
+}
+
 bool isSameFile(FILE* pOne, FILE* pOther)
 {
     BY_HANDLE_FILE_INFORMATION one;

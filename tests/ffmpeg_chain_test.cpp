@@ -77,10 +77,10 @@ class FfmpegChain : public ::testing::Test {
     TempDir dir;
 };
 
-void expectClean(const RunResult& r)
+void expectClean(const RunResult& r, int frames = kFrames)
 {
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("checked " + std::to_string(kFrames) + " frames, 0 differ, 0 bit errors"),
+    EXPECT_NE(r.err.find("checked " + std::to_string(frames) + " frames, 0 differ, 0 bit errors"),
               std::string::npos)
         << r.err;
 }
@@ -219,6 +219,84 @@ TEST_F(FfmpegChain, TimingFiltersAreFollowedByContent)
         }
         EXPECT_EQ(records, c.records) << c.filter;
     }
+}
+
+// Every streaming service scales its master into renditions, which are read
+// at their own size: a 1080p stamp at 720p and 540p through libx264, as a
+// YUV4MPEG2 stream (its size from the header) and as the band rows alone.
+TEST_F(FfmpegChain, A1080pStampIsReadInItsRenditionsAtTheirOwnSize)
+{
+    const std::string src = dir.path("src.yuv"), out = dir.path("stamped.yuv");
+    ASSERT_EQ(shell(kSource + shellQuote(src)).status, 0);
+    ASSERT_EQ(runTool(kStamp, {src, dir.path("wm.bin"), out}).status, 0);
+    for (const char* size : {"1280x720", "960x540"}) {
+        const std::string mp4 = dir.path(std::string(size) + ".mp4");
+        const std::string w = std::string(size).substr(0, std::string(size).find('x'));
+        RunResult r = shell("ffmpeg -nostdin -loglevel error -y" + kRaw + "-i " + shellQuote(out) +
+                            " -vf scale=" + std::string(size).replace(w.size(), 1, ":") +
+                            ":flags=bicubic -c:v libx264 -preset medium -crf 23 " + shellQuote(mp4));
+        ASSERT_EQ(r.status, 0) << r.err;
+        r = shell("ffmpeg -nostdin -loglevel error -i " + shellQuote(mp4) +
+                  " -fps_mode passthrough -f yuv4mpegpipe - | " + shellQuote(kExtract) +
+                  " --verify " + shellQuote(dir.path("wm.bin")) + " -");
+        expectClean(r);
+        r = shell("ffmpeg -nostdin -loglevel error -i " + shellQuote(mp4) +
+                  " -fps_mode passthrough -vf crop=iw:2:0:0,extractplanes=y -f rawvideo - | " +
+                  shellQuote(kExtract) + " --band --size " + size + " --verify " +
+                  shellQuote(dir.path("wm.bin")) + " -");
+        expectClean(r);
+    }
+}
+
+// A 4K stamp (four band rows) scaled to 1080p reads as a 1080p stamp does.
+TEST_F(FfmpegChain, A4kStampIsReadAt1080p)
+{
+    const std::string y4m = dir.path("src.y4m"), out = dir.path("stamped.y4m");
+    ASSERT_EQ(shell("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
+                    "testsrc2=size=3840x2160:rate=25,noise=alls=12:allf=t -frames:v 5 "
+                    "-pix_fmt yuv420p -f yuv4mpegpipe " +
+                    shellQuote(y4m))
+                  .status,
+              0);
+    const RunResult stamped = runTool(kStamp, {y4m, dir.path("wm.bin"), out});
+    ASSERT_EQ(stamped.status, 0) << stamped.out;
+    RunResult r = shell("ffmpeg -nostdin -loglevel error -y -i " + shellQuote(out) +
+                        " -vf scale=1920:1080:flags=bicubic -c:v libx264 -preset medium -crf 23 " +
+                        shellQuote(dir.path("hd.mp4")));
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = shell("ffmpeg -nostdin -loglevel error -i " + shellQuote(dir.path("hd.mp4")) +
+              " -f rawvideo -pix_fmt yuv420p - | " + shellQuote(kExtract) + " --verify " +
+              shellQuote(dir.path("wm.bin")) + " -");
+    expectClean(r, 5);
+}
+
+// 10-bit HDR masters: a 10-bit stamp converted to 8 bits by ffmpeg lands on
+// the 8-bit levels exactly, and an 8-bit stamp converted to 10 bits reads as
+// a 10-bit one.
+TEST_F(FfmpegChain, TenBitStampsSurviveConversionsOfDepth)
+{
+    const std::string ten = dir.path("ten.y4m"), out = dir.path("stamped10.y4m");
+    ASSERT_EQ(shell("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=1280x720:rate=25 "
+                    "-frames:v 10 -pix_fmt yuv420p10le -strict -1 -f yuv4mpegpipe " +
+                    shellQuote(ten))
+                  .status,
+              0);
+    ASSERT_EQ(runTool(kStamp, {ten, dir.path("wm.bin"), out}).status, 0);
+    const std::string tail = " 2>&1 | tail -1";
+    RunResult r = shell("ffmpeg -nostdin -loglevel error -i " + shellQuote(out) +
+                        " -vf format=yuv420p -f yuv4mpegpipe - | " + shellQuote(kExtract) +
+                        " --verify " + shellQuote(dir.path("wm.bin")) + " -" + tail);
+    EXPECT_EQ(r.out, "checked 10 frames, 0 differ, 0 bit errors, smallest margin 36.50; records "
+                     "0-9: 10 matched, 0 missing, 0 repeated, 0 out of order\n");
+    // And back: 8 bits to 10, read at 10 bits as raw frames.
+    r = shell("ffmpeg -nostdin -loglevel error -i " + shellQuote(out) +
+              " -vf format=yuv420p -f yuv4mpegpipe - | " + shellQuote(kStamp) + " - " +
+              shellQuote(dir.path("wm.bin")) + " - 2>/dev/null | ffmpeg -nostdin -loglevel error "
+              "-f yuv4mpegpipe -i - -vf format=yuv420p10le -f rawvideo - | " +
+              shellQuote(kExtract) + " --size 1280x720 --format yuv420p10le --verify " +
+              shellQuote(dir.path("wm.bin")) + " -" + tail);
+    EXPECT_EQ(r.out, "checked 10 frames, 0 differ, 0 bit errors, smallest margin 36.50; records "
+                     "0-9: 10 matched, 0 missing, 0 repeated, 0 out of order\n");
 }
 
 // The recipes between ffmpeg processes, run as the recipes page prints

@@ -240,46 +240,60 @@ TEST(Formats, ContainersPicturesAndRefusedStreamsLeaveNoOutput)
 #endif
 }
 
-TEST(Formats, AnExistingOutputIsAVideoOfTheRunsLayout)
+TEST(Formats, AnExistingOutputIsReplacedWhenItIsAVideo)
 {
-    // A YUV4MPEG2 run's output holds its header alone, or a frame at least
-    // after it; less is what the watermark data looks like.
+    // A YUV4MPEG2 stream of any layout, or whole frames of this run's size,
+    // are videos; less is what the watermark data looks like.
     TempDir dir;
     const std::string header = "YUV4MPEG2 W320 H180\n";
-    writeFile(dir.path("src.y4m"),
-              y4mStream(header, {"FRAME\n"}, makeRandomBytes(86400, 80), 86400));
+    const Bytes frame = makeRandomBytes(86400, 80);
+    writeFile(dir.path("src.y4m"), y4mStream(header, {"FRAME\n"}, frame, 86400));
     writeFile(dir.path("wm.bin"), Bytes(60, 2));
-    for (const auto& [old, refused] :
-         std::vector<std::pair<Bytes, bool>>{{Bytes(60, 2), true},
-                                             {Bytes(header.size() + 6 + 86400 - 1, 3), true},
-                                             {text(header), false},
-                                             {Bytes(header.size() + 6 + 86400 + 5, 4), false}}) {
-        writeFile(dir.path("out.y4m"), old);
+    const std::string less = "it holds less than a frame: is it the watermark data? (--force "
+                             "replaces it)";
+    const std::string notWhole = "it holds no whole number of frames: is it the watermark data? "
+                                 "(--force replaces it)";
+    struct Case {
+        Bytes old;
+        std::string refusal;
+    };
+    for (const Case& c : std::vector<Case>{
+             {Bytes(60, 2), less},
+             {Bytes(header.size() + 6 + 86400 - 1, 3), less},
+             {text(header), ""},
+             {y4mStream("YUV4MPEG2 W1920 H1080 C420jpeg\n", {"FRAME\n"}, Bytes(100, 1), 3110400),
+              ""},
+             {Bytes(2 * 86400, 4), ""},
+#ifndef _WIN32
+             // Read back, it is neither (where it cannot be, its size passes).
+             {Bytes(header.size() + 6 + 86400 + 5, 5), notWhole},
+#endif
+         }) {
+        writeFile(dir.path("out.y4m"), c.old);
         const RunResult r =
             runTool(kStamp, {dir.path("src.y4m"), dir.path("wm.bin"), dir.path("out.y4m")});
-        if (refused) {
-            EXPECT_EQ(r.status, 4) << old.size();
-            EXPECT_EQ(r.err, console("wmstamp: \"" + dir.path("out.y4m") +
-                                     "\": it holds less than a frame: is it the watermark data? "
-                                     "(--force replaces it)\n"));
-            EXPECT_EQ(readFile(dir.path("out.y4m")), old);
+        if (!c.refusal.empty()) {
+            EXPECT_EQ(r.status, 4) << c.old.size();
+            EXPECT_EQ(r.err,
+                      console("wmstamp: \"" + dir.path("out.y4m") + "\": " + c.refusal + "\n"));
+            EXPECT_EQ(readFile(dir.path("out.y4m")), c.old);
         } else {
-            EXPECT_EQ(r.status, 0) << old.size();
+            EXPECT_EQ(r.status, 0) << c.old.size();
             EXPECT_EQ(readFile(dir.path("out.y4m")).size(), header.size() + 6 + 86400);
         }
     }
-    // A raw run at another size counts in its own frames.
+    // A raw run at another size counts in its own frames, and takes a
+    // YUV4MPEG2 stream's place.
     writeFile(dir.path("src.yuv"), makeRandomBytes(2 * 86400, 81));
-    writeFile(dir.path("out.yuv"), Bytes(86400, 5));
-    EXPECT_EQ(runTool(kStamp, {"--size", "320x180", dir.path("src.yuv"), dir.path("wm.bin"),
-                               dir.path("out.yuv")})
-                  .status,
-              0);
-    writeFile(dir.path("out.yuv"), Bytes(86401, 5));
-    EXPECT_EQ(runTool(kStamp, {"--size", "320x180", dir.path("src.yuv"), dir.path("wm.bin"),
-                               dir.path("out.yuv")})
-                  .status,
-              4);
+    for (const auto& [old, status] : std::vector<std::pair<Bytes, int>>{
+             {Bytes(86400, 5), 0}, {Bytes(86401, 5), 4}, {text(header + "FRAME\n"), 0}}) {
+        writeFile(dir.path("out.yuv"), old);
+        EXPECT_EQ(runTool(kStamp, {"--size", "320x180", dir.path("src.yuv"), dir.path("wm.bin"),
+                                   dir.path("out.yuv")})
+                      .status,
+                  status)
+            << old.size();
+    }
 }
 
 namespace {

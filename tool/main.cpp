@@ -32,21 +32,26 @@ constexpr const char* optionsText =
     "Exit status: 0 success, 1 usage, 2 source, 3 watermark data, 4 output\n"
     "cannot be opened, 5 a read or write error, 6 no memory for a frame.\n";
 
-// Why an existing output cannot be a video of this run, or nullptr: a
-// regular file that holds something, but not what an output in this
-// layout holds, is what the watermark data typed in the output's place
-// looks like. Raw video holds whole frames; a YUV4MPEG2 stream its header
-// alone or at least one frame after it (its FRAME lines may carry anything).
+// Why an existing output cannot be a video, or nullptr: a regular file that
+// holds something, but neither a YUV4MPEG2 stream nor whole frames of this
+// run's size, is what the watermark data typed in the output's place looks
+// like. Where the file cannot be read back, a YUV4MPEG2 run's output is
+// judged by its size: its header alone, or a frame at least after it.
 // Standard output is the shell's to choose.
 const char* notAVideo(const char* name, FILE* pFile, const VideoLayout& layout)
 {
     uint64_t bytes = 0;
     if (isStandardStreamName(name) || !bytesLeftInFile(pFile, bytes) || bytes == 0)
         return nullptr;
+    uint8_t start[y4mSignatureLength] = {};
+    size_t got = 0;
+    const bool read = readStartOfOpenFile(pFile, name, start, sizeof start, got);
     const uint64_t frameBytes = layout.geometry.frameBytes();
+    if ((read && hasY4mSignature(start, got)) || bytes % frameBytes == 0)
+        return nullptr;
     const uint64_t smallest =
         layout.y4m ? layout.headerBytes + sizeof "FRAME\n" - 1 + frameBytes : frameBytes;
-    if (layout.y4m ? bytes == layout.headerBytes || bytes >= smallest : bytes % frameBytes == 0)
+    if (layout.y4m && !read && (bytes == layout.headerBytes || bytes >= smallest))
         return nullptr;
     return bytes < smallest ? "it holds less than a frame: is it the watermark data? (--force "
                               "replaces it)"
