@@ -1,9 +1,12 @@
 // The band decoder on any rows at any size the tools take: the first four
-// bytes choose the width, the depth, the rows looked at and the height; the
+// bytes choose the width (320 + 2 x the first two, little-endian), the depth
+// and the rows looked at (bit 0 and the rest of the third), and the height
+// (180 + 20 x the fourth); the
 // rest are the rows' samples. The band's rows found are among those looked
 // at, the margin is in range, and the payload read, stamped again into
 // every row at that size, reads back as itself at the full margin (and,
 // where symbols are wider than 4 samples, looks like a band).
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -20,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         minFrameWidth + 2 * ((data[0] | data[1] << 8) % ((maxFrameWidth - minFrameWidth) / 2 + 1));
     const int bitDepth = (data[2] & 1) != 0 ? 10 : 8;
     const int rows = minBandRows + (data[2] >> 1) % (maxBandRows - minBandRows + 1);
-    const int height = minFrameHeight + 2 * (data[3] * 8 % ((maxFrameHeight - minFrameHeight) / 2));
+    const int height = std::min(minFrameHeight + 20 * data[3], maxFrameHeight); // 1080: 45
     const size_t rowBytes = static_cast<size_t>(width) * (bitDepth > 8 ? 2 : 1);
     std::vector<uint8_t> plane(rowBytes * static_cast<size_t>(rows));
     for (size_t i = 4; i < size && i - 4 < plane.size(); ++i)
