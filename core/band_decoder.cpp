@@ -42,9 +42,59 @@ double scaleOf(int bitDepth)
     return static_cast<double>(1 << (bitDepth - 8));
 }
 
-int symbolStart(int k, int width)
+// Where each symbol lies at a width: its own samples, and those of them
+// that count, each weighed by the length of it that lies inside the part of
+// the span that counts (in units of 1/1920 of a sample).
+struct SymbolSpan {
+    int start; // the samples the stamping rule gives it: start to end - 1
+    int end;
+    int first; // those that count: first to last
+    int last;
+    int64_t firstPart; // the weights of the first and the last; those between weigh
+    int64_t lastPart;  // unitsPerSample each
+    int64_t weight;    // of all that count
+};
+using SymbolSpans = std::array<SymbolSpan, bandSymbols>;
+
+// The part of each symbol's span that counts: its middle half, or its
+// middle three quarters where symbols are narrow.
+int64_t insetOf(int width)
 {
-    return symbolSpanStart(k, bandSymbols, width);
+    return width <= narrowWidth ? width : 2 * static_cast<int64_t>(width);
+}
+
+// The symbols' spans at `width`, worked out once for each width a run
+// reads (the programs read one or two), so that no frame pays for the
+// divisions.
+const SymbolSpans& spansAt(int width)
+{
+    static SymbolSpans spans{};
+    static int spansWidth = 0;
+    if (spansWidth == width)
+        return spans;
+    const int64_t w = width, inset = insetOf(width);
+    for (int k = 0; k < bandSymbols; ++k) {
+        SymbolSpan& span = spans[static_cast<size_t>(k)];
+        span.start = symbolSpanStart(k, bandSymbols, width);
+        span.end = symbolSpanStart(k + 1, bandSymbols, width);
+        // The part that counts, [lo, hi); a sample that carries a neighbour
+        // where the band was stamped at this width does not count.
+        const int64_t lo = 8 * k * w + inset, hi = 8 * (k + 1) * w - inset;
+        span.first = static_cast<int>(std::max<int64_t>(span.start, lo / unitsPerSample));
+        span.last = span.first;
+        span.firstPart = span.lastPart = span.weight = 0;
+        for (int64_t x = span.first; x < span.end && x * unitsPerSample < hi; ++x) {
+            const int64_t part =
+                std::min(hi, (x + 1) * unitsPerSample) - std::max(lo, x * unitsPerSample);
+            if (x == span.first)
+                span.firstPart = part;
+            span.lastPart = part;
+            span.last = static_cast<int>(x);
+            span.weight += part;
+        }
+    }
+    spansWidth = width;
+    return spans;
 }
 
 // Each symbol's samples as integer sums of weighted samples over the rows
@@ -54,32 +104,36 @@ struct SymbolSums {
     std::array<int64_t, bandSymbols> weight{};
 };
 
-// The part of each symbol's span that counts: its middle half, or its
-// middle three quarters where symbols are narrow.
-int64_t insetOf(int width)
+// Adds one row to the symbols' sums, with `Sample` reading its samples.
+template <typename Sample> void addSamples(const uint8_t* row, int width, SymbolSums& sums)
 {
-    return width <= narrowWidth ? width : 2 * static_cast<int64_t>(width);
+    const SymbolSpans& spans = spansAt(width);
+    for (size_t k = 0; k < spans.size(); ++k) {
+        const SymbolSpan& span = spans[k];
+        int64_t inner = 0;
+        for (int x = span.first + 1; x < span.last; ++x)
+            inner += Sample::at(row, x);
+        int64_t sum = span.firstPart * Sample::at(row, span.first);
+        if (span.last > span.first)
+            sum += span.lastPart * Sample::at(row, span.last) + unitsPerSample * inner;
+        sums.sum[k] += sum;
+        sums.weight[k] = span.weight;
+    }
 }
+
+struct ByteSample {
+    static int at(const uint8_t* row, int x) { return row[x]; }
+};
+struct WideSample {
+    static int at(const uint8_t* row, int x) { return row[2 * x] | row[2 * x + 1] << 8; }
+};
 
 void addRow(const uint8_t* row, int width, int bitDepth, SymbolSums& sums)
 {
-    const int64_t w = width, inset = insetOf(width);
-    for (int k = 0; k < bandSymbols; ++k) {
-        // The symbol's own samples only: a sample that carries a neighbour
-        // where the band was stamped at this width must not count.
-        const int64_t lo = 8 * k * w + inset, hi = 8 * (k + 1) * w - inset;
-        const int64_t first = std::max<int64_t>(symbolStart(k, width), lo / unitsPerSample);
-        const int64_t end = symbolStart(k + 1, width);
-        int64_t sum = 0, weight = 0;
-        for (int64_t x = first; x < end && x * unitsPerSample < hi; ++x) {
-            const int64_t part =
-                std::min(hi, (x + 1) * unitsPerSample) - std::max(lo, x * unitsPerSample);
-            sum += part * sampleAt(row, x, bitDepth);
-            weight += part;
-        }
-        sums.sum[static_cast<size_t>(k)] += sum;
-        sums.weight[static_cast<size_t>(k)] = weight;
-    }
+    if (bitDepth > 8)
+        addSamples<WideSample>(row, width, sums);
+    else
+        addSamples<ByteSample>(row, width, sums);
 }
 
 // The mean of each symbol over the `rows` rows added to `sums`.
@@ -244,11 +298,11 @@ int gridOfWideSymbols(const uint8_t* luma, ptrdiff_t stride, int width, int bitD
         auto change = [&](int x) {
             return std::abs(sampleAt(row, x, bitDepth) - sampleAt(row, x - 1, bitDepth));
         };
-        for (int k = 0; k < bandSymbols; ++k) {
-            const int start = symbolStart(k, width), end = symbolStart(k + 1, width);
+        const SymbolSpans& spans = spansAt(width);
+        for (size_t k = 0; k < spans.size(); ++k) {
             if (k > 0)
-                boundary += change(start);
-            middle += change(start + (end - start) / 2);
+                boundary += change(spans[k].start);
+            middle += change(spans[k].start + (spans[k].end - spans[k].start) / 2);
         }
     }
     const double scale = scaleOf(bitDepth);
