@@ -253,9 +253,9 @@ int extractMain(int argc, char** argv)
     case Identified::failed:
         return reportFailure(5, "error reading video file", video.stream.name, errno);
     case Identified::option:
-        error = UsageError{};
-        std::snprintf(error.text, sizeof error.text, "%s", reason);
-        printUsageError("wmextract", error, usageText);
+        // As a refused option is said: the reason, then the usage.
+        printNow(stderr, "wmextract: %s\n", reason);
+        std::fputs(usageText, stderr);
         return 1;
     case Identified::refused:
         return reportReason(2, "cannot open video file", video.stream.name, reason);

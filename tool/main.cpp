@@ -127,9 +127,9 @@ int stampMain(int argc, char** argv)
     }
     // What the source is comes from its first bytes, read before the output
     // is opened: a container or a picture is refused, and no output is
-    // created for it.
-    // A stop while the first bytes are awaited ends the run as one while
-    // any frame is; the output, a named pipe, is then opened as before.
+    // created for it. A stop while those bytes are awaited ends the run as
+    // one at any frame does; the output (a named pipe, perhaps) is then
+    // opened with the signals' default actions, as ever.
     FrameRun run;
     run.in.stream = {pInFile, inFileName};
     char reason[320] = "";
