@@ -176,17 +176,17 @@ def main():
                 lines.append(f"| {name} | {w}x{h} | {scaler} | " + " | ".join(cells) + " |")
     unstamped = {}
     for src, master, size, scaler, encoder, frames, band in likeness:
-        cell = unstamped.setdefault((master, size, encoder), [0, 0, []])
+        cell = unstamped.setdefault((master, size, encoder), [0, 0, {}])
         cell[0] += frames
         cell[1] += band
         if band:
-            cell[2].append(f"{src} {band}")
+            cell[2][src] = cell[2].get(src, 0) + band
     lines += ["", "Unstamped renditions (bicubic and area) that read as a band:", "",
               "| master size | rendition | encoder | frames | read as a band | by source |",
               "|---|---|---|---|---|---|"]
     for (master, size, encoder), (n, band, by) in unstamped.items():
         lines.append(f"| {master.split(',')[0]} | {size} | {encoder} | {n} | {band} | "
-                     f"{', '.join(by) or '-'} |")
+                     f"{', '.join(f'{k} {v}' for k, v in by.items()) or '-'} |")
 
     def cell(master, size, encoder):
         return [pooled[(master, size, s, encoder)] for s in SCALERS]

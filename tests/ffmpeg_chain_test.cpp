@@ -308,8 +308,10 @@ TEST_F(FfmpegChain, PipeRecipesRunAsPrinted)
 #ifndef _WIN32
     if (shell("command -v script >/dev/null").status != 0)
         GTEST_SKIP() << "script (util-linux) is not installed";
-    const std::string pipeline = documentedLines("rate=$(ffprobe", "set -o pipefail");
-    const std::string named = documentedLines("mkfifo src.yuv out.yuv", "failed=0;");
+    const std::string pipeline =
+        documentedLines("set -o pipefail; ffmpeg -nostdin -loglevel error -i input.mp4",
+                        "set -o pipefail;");
+    const std::string named = documentedLines("mkfifo src.y4m out.y4m", "failed=0;");
     ASSERT_NE(pipeline, "");
     ASSERT_NE(named, "");
     const std::string cd = "cd " + shellQuote(dir.dir()) +
@@ -336,7 +338,7 @@ TEST_F(FfmpegChain, PipeRecipesRunAsPrinted)
     writeFile(dir.path("named.sh"), Bytes(named.begin(), named.end()));
     const std::string failing = "sed s/input.mp4/missing.mp4/ named.sh > failing.sh && ";
     for (const char* script : {"named.sh", "failing.sh"}) {
-        shell(cd + "rm -f src.yuv out.yuv stamped.mp4");
+        shell(cd + "rm -f src.y4m out.y4m stamped.mp4");
         r = shell(cd + failing + "timeout 120 script -qec 'bash -c \"set -m; . ./" + script +
                   "; echo status \\$?\"' /dev/null");
         EXPECT_EQ(r.status, 0) << script << r.out;
@@ -349,4 +351,44 @@ TEST_F(FfmpegChain, PipeRecipesRunAsPrinted)
             expectClean(decodeAndVerify(dir.path("stamped.mp4"), dir.path("wm.bin")));
     }
 #endif
+}
+
+// The 10-bit HDR recipe and the two ways of reading a rendition, as the
+// recipes page prints them: a 10-bit master stamped, scaled to 540p at 8
+// bits, read back exactly both ways (the page's watermark.bin is 8 of the
+// test's records).
+TEST_F(FfmpegChain, HdrAndRenditionRecipesRunAsPrinted)
+{
+    if (shell("ffmpeg -hide_banner -encoders 2>/dev/null | grep -qw libx265").status != 0)
+        GTEST_SKIP() << "this ffmpeg is built without libx265";
+    const std::string hdr =
+        documentedLines("set -o pipefail; ffmpeg -nostdin -loglevel error -i hdr.mp4",
+                        "set -o pipefail;");
+    const std::string asY4m =
+        documentedLines("ffmpeg -nostdin -loglevel error -i rendition.mp4 -pix_fmt", "ffmpeg");
+    const std::string asBand =
+        documentedLines("ffmpeg -nostdin -loglevel error -i rendition.mp4 -vf", "ffmpeg");
+    ASSERT_NE(hdr, "");
+    ASSERT_NE(asY4m, "");
+    ASSERT_NE(asBand, "");
+    const std::string cd = "cd " + shellQuote(dir.dir()) +
+                           " && PATH=" + shellQuote(kStamp.substr(0, kStamp.rfind('/'))) +
+                           ":$PATH && ";
+    // A short 720p master keeps the 10-bit libx265 encodes quick.
+    ASSERT_EQ(shell(cd + "ffmpeg -nostdin -loglevel error -f lavfi -i "
+                         "testsrc2=size=1280x720:rate=25,noise=alls=8:allf=t -frames:v 8 "
+                         "-pix_fmt yuv420p10le -c:v libx265 -preset ultrafast -crf 18 "
+                         "-x265-params log-level=error hdr.mp4 && head -c 480 wm.bin > "
+                         "watermark.bin")
+                  .status,
+              0);
+    RunResult r = runTool("/bin/bash", {"-c", cd + hdr});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(shell(cd + "ffmpeg -nostdin -loglevel error -i stamped-hdr.mp4 -vf "
+                         "scale=960:540:flags=bicubic,format=yuv420p -c:v libx264 -crf 23 "
+                         "rendition.mp4")
+                  .status,
+              0);
+    expectClean(runTool("/bin/bash", {"-c", cd + asY4m}), 8);
+    expectClean(runTool("/bin/bash", {"-c", cd + asBand}), 8);
 }
