@@ -311,7 +311,7 @@ double firstReading(const uint8_t* rows, Payload& payload)
     double smallest = 36.5 * 8;
     payload.fill(0);
     for (size_t k = 0; k < sums.size(); ++k) {
-        payload[k / 4] = static_cast<uint8_t>(payload[k / 4] << 2 | sliced(sums[k], t));
+        payload[k / 4] = static_cast<uint8_t>(unsigned{payload[k / 4]} << 2 | sliced(sums[k], t));
         for (double threshold : t)
             smallest = std::min(smallest, std::abs(sums[k] - threshold));
     }

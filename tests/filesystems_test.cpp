@@ -180,7 +180,7 @@ TEST(FileSystems, CopyingAndStreamingWriteTheSameBytes)
         writeFile(name + ".yuv", makeVideo(frames, 0, static_cast<uint32_t>(56 + frames)));
         ASSERT_TRUE(sh(stamp + name + ".yuv" + wm + " 2>/dev/null > " + name + ".st"));
         stamped[frames] = readFile(name + ".st");
-        ASSERT_EQ(stamped[frames].size(), frames * kFrame);
+        ASSERT_EQ(stamped[frames].size(), static_cast<size_t>(frames) * kFrame);
     }
     const Bytes tail = makeRandomBytes(777, 58), old = makeRandomBytes(4096, 59);
     writeFile(dir.path("tail.bin"), tail);
@@ -285,8 +285,10 @@ TEST(FileSystems, AFullDiskWithSharedBlocksKeepsOnlyStampedFrames)
         EXPECT_EQ(r.out, error) << space << " bytes free";
         ASSERT_EQ(left.size() % kFrame, 0u) << space << " bytes free";
         ASSERT_LT(left.size(), video.size()) << space << " bytes free";
-        EXPECT_EQ(checkStampedVideo(Bytes(video.begin(), video.begin() + left.size()), data, left),
-                  "")
+        EXPECT_EQ(
+            checkStampedVideo(Bytes(video.begin(), video.begin() + static_cast<long>(left.size())),
+                              data, left),
+            "")
             << space << " bytes free";
         const size_t kept = left.size() / kFrame;
         if (!r.err.empty()) {

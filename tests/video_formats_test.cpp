@@ -10,7 +10,7 @@
 
 namespace {
 
-std::string finished(int frames)
+std::string finished(size_t frames)
 {
     return "Reached end of input file\nwrote " + std::to_string(frames) + " frames\n";
 }
@@ -43,7 +43,7 @@ Bytes text(const std::string& s)
 struct SizeCase {
     std::vector<std::string> options;
     FrameShape shape;
-    int frames;
+    size_t frames;
 };
 
 std::vector<SizeCase> sizeCases()
@@ -143,7 +143,7 @@ TEST(Formats, Y4mHeadersAndFrameLinesPassThroughUnchanged)
               {640, 360, 10, 2}},
              {"YUV4MPEG2 H2160 W3840\n", {3840, 2160, 8, 4}}}) {
         const size_t frameBytes = c.shape.frameBytes();
-        const int frames = c.shape.width == 3840 ? 1 : 3;
+        const size_t frames = c.shape.width == 3840 ? 1 : 3;
         const Bytes raw = makeRandomBytes(frames * frameBytes + 999, 76);
         const Bytes src = y4mStream(c.header, lines, raw, frameBytes);
         writeFile(dir.path("src.y4m"), src);
@@ -312,7 +312,7 @@ TEST(Formats, AnExistingOutputIsReplacedWhenItIsAVideo)
 
 namespace {
 
-std::string summary(int frames)
+std::string summary(size_t frames)
 {
     return "checked " + std::to_string(frames) +
            " frames, 0 differ, 0 bit errors, smallest "
@@ -323,7 +323,7 @@ std::string summary(int frames)
 
 // The band rows of each whole frame of raw `video` at `shape`: what
 // `crop=iw:R:0:0,extractplanes=y` makes of it.
-Bytes bandRowsOf(const Bytes& video, const FrameShape& shape, int rows)
+Bytes bandRowsOf(const Bytes& video, const FrameShape& shape, size_t rows)
 {
     Bytes bands;
     const size_t rowBytes = shape.width * shape.sampleBytes();
@@ -369,7 +369,8 @@ TEST(Formats, WmextractReadsEverySizeDepthAndLayoutItIsGiven)
         EXPECT_EQ(r.status, 0) << c.options[1] << r.err;
         EXPECT_EQ(r.err, console(summary(c.frames)));
         // And the band rows alone, R rows of W samples a frame.
-        writeFile(name + ".band", bandRowsOf(stamped, c.shape, c.shape.bandRows));
+        writeFile(name + ".band",
+                  bandRowsOf(stamped, c.shape, static_cast<size_t>(c.shape.bandRows)));
         args = c.options;
         args.insert(args.end(), {"--band", "--verify", dir.path("records.bin"), name + ".band"});
         r = runTool(kExtract, args);
