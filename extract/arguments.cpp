@@ -6,11 +6,13 @@
 
 namespace {
 
-enum Option { band, fec, force, byPosition, report, verify, whole, clockForm, every };
+enum Option {
+    band, fec, force, byPosition, report, verify, whole, clockForm, every, size, format, bandRows
+};
 constexpr OptionSpec options[] = {
-    {"--band", nullptr},        {"--fec", "K"},       {"--force", nullptr},
-    {"--by-position", nullptr}, {"--report", "FILE"}, {"--verify", "DATA"},
-    {"--whole", nullptr},       {"--clock", nullptr}, {"--every", "S"}};
+    {"--band", nullptr},  {"--fec", "K"},       {"--force", nullptr}, {"--by-position", nullptr},
+    {"--report", "FILE"}, {"--verify", "DATA"}, {"--whole", nullptr}, {"--clock", nullptr},
+    {"--every", "S"},     sizeOption,           formatOption,         bandRowsOption};
 
 // A day between running summaries is as rare as one is useful.
 constexpr int mostSecondsBetweenSummaries = 86400;
@@ -56,6 +58,12 @@ bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args, Usag
         case every:
             if (!parseSeconds(arg.value, mostSecondsBetweenSummaries, args.everyMs))
                 return line.refuse("S is a number of seconds, 0.001 to 86400");
+            break;
+        case size:
+        case format:
+        case bandRows:
+            if (!takeVideoOption(line, options[arg.option], arg.value, args.videoOptions))
+                return false;
             break;
         }
     }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "command_line.h"
+#include "video_options.h"
 
 enum class ExtractForm {
     help,    // --help: the usage text on standard output
@@ -25,6 +26,7 @@ struct ExtractArgs {
     const char* video = nullptr;    // every form that reads
     const char* payloads = nullptr; // the extract form's output
     const char* data = nullptr;     // the verify form's watermark data
+    VideoOptions videoOptions;      // --size, --format, --band-rows
 };
 
 // Options may stand in any order before, between or after the names; "-"

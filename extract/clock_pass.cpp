@@ -112,7 +112,8 @@ bool passClockFrame(FrameCheck& check, int64_t arrivedNs)
     v.frame = tally.frames++;
     v.arrivedNs = arrivedNs;
     Record word{};
-    decodeBandRows(frameBuf, frameBuf + frameWidth, payloadSize, word.data());
+    BandRows band;
+    decodeFrameBand(band, word.data());
     int corrected = 0;
     v.read = readClockRecord(word.data(), v.record, corrected);
     tally.corrected += corrected > 0 ? 1 : 0;
@@ -122,7 +123,7 @@ bool passClockFrame(FrameCheck& check, int64_t arrivedNs)
     } else {
         // A record its code vouches for is stamped; without one, the band
         // tells an unreadable record from a picture with none.
-        v.band = v.read != ClockRead::flat && looksStamped(check);
+        v.band = v.read != ClockRead::flat && looksStamped(check, band);
         tally.noBand += v.band ? 0 : 1;
         ++tally.uncorrectable;
         noteUnreadClock(pass.sequence);

@@ -16,11 +16,21 @@ int reportFailure(int status, const char* what, const char* name, int err)
     return reportReason(status, what, name, ioReason(err));
 }
 
-bool looksStamped(const FrameCheck& check)
+double decodeFrameBand(BandRows& band, uint8_t* payload)
 {
-    return looksLikeBand(frameBuf, frameBuf + frameWidth, payloadSize) &&
+    const FrameGeometry& g = frameGeometry;
+    const auto stride = static_cast<ptrdiff_t>(g.lumaRowBytes());
+    band = findBandRows(frameBuf, stride, g.width, g.bitDepth, g.height, g.bandRows);
+    return decodeBand(frameBuf, stride, g.width, g.bitDepth, band, payload);
+}
+
+bool looksStamped(const FrameCheck& check, BandRows band)
+{
+    const FrameGeometry& g = frameGeometry;
+    return looksLikeBand(frameBuf, static_cast<ptrdiff_t>(g.lumaRowBytes()), g.width, g.bitDepth,
+                         band) &&
            (check.args->bandOnly ||
-            chromaRowsNeutral(pUPlane, pVPlane, static_cast<size_t>(frameGeometry.width / 2)));
+            chromaAgreesWithBand(band, pUPlane, pVPlane, g.width / 2, g.bitDepth));
 }
 
 namespace {
@@ -47,8 +57,8 @@ int checkFrame(FrameCheck& check, FrameVerdict& verdict)
     Tally& tally = check.tally;
     verdict = FrameVerdict{};
     verdict.frame = tally.frames;
-    verdict.margin =
-        decodeBandRows(frameBuf, frameBuf + frameWidth, payloadSize, verdict.payload.data());
+    BandRows band;
+    verdict.margin = decodeFrameBand(band, verdict.payload.data());
     const int dataBytes = check.args->fecDataBytes;
     if (dataBytes != 0) {
         if (const int found = notePacking(check.packing, verdict.payload.data())) {
@@ -85,7 +95,7 @@ int checkFrame(FrameCheck& check, FrameVerdict& verdict)
         tally.uncorrectable += verdict.corrected < 0 ? 1 : 0;
     }
     if (check.data == nullptr) {
-        verdict.band = looksStamped(check);
+        verdict.band = looksStamped(check, band);
         tally.noBand += verdict.band ? 0 : 1;
         return 0;
     }
@@ -101,7 +111,7 @@ int checkFrame(FrameCheck& check, FrameVerdict& verdict)
         ++tally.differing;
     tally.bitErrors += verdict.bits;
     // A frame its record vouches for is stamped, whatever it looks like.
-    verdict.band = (identified && verdict.bits == 0) || looksStamped(check);
+    verdict.band = (identified && verdict.bits == 0) || looksStamped(check, band);
     tally.noBand += verdict.band ? 0 : 1;
     return 0;
 }

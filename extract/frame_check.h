@@ -13,6 +13,7 @@
 #include "payload_reader.h"
 #include "stream_io.h"
 #include "tally.h"
+#include "watermark.h"
 
 struct ClockPass;
 
@@ -55,9 +56,13 @@ constexpr int statusStopped = -1;
 // not counted).
 int checkFrame(FrameCheck& check, FrameVerdict& verdict);
 
+// Decodes the band of the frame (or band rows) at the start of frameBuf
+// into `payload`, with the rows it was found on; returns its margin.
+double decodeFrameBand(BandRows& band, uint8_t* payload);
+
 // Whether the frame in frameBuf looks stamped: its band rows, and, in a
 // whole frame, chroma row 0.
-bool looksStamped(const FrameCheck& check);
+bool looksStamped(const FrameCheck& check, BandRows band);
 
 int reportReason(int status, const char* what, const char* name, const char* reason);
 int reportFailure(int status, const char* what, const char* name, int err);

@@ -1,6 +1,7 @@
-// wmextract: reads the watermark band back from raw 1920x1080 YUV 4:2:0
-// video, writing each frame's payload or checking it against the data that
-// was stamped.
+// wmextract: reads the watermark band back from YUV 4:2:0 video (raw,
+// 1920x1080 unless told otherwise, or a YUV4MPEG2 stream), at its own size,
+// writing each frame's payload or checking it against the data that was
+// stamped.
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
@@ -32,18 +33,25 @@ constexpr const char* usageText =
     "                 --verify DATA VIDEO\n"
     "       wmextract [--band] [--report FILE] --clock VIDEO\n"
     "       wmextract --help | --version\n"
-    "Reads the watermark band of every whole frame of VIDEO (raw 1920x1080\n"
-    "YUV 4:2:0). The first form writes each frame's 60-byte payload to\n"
-    "PAYLOADS, which is created only once VIDEO has a whole frame; a PAYLOADS\n"
-    "that already holds data is replaced only with --force. The second\n"
-    "finds which record of the watermark data file DATA each frame carries,\n"
-    "by content, so that dropped, repeated and re-timed frames are followed,\n"
-    "and names every frame that differs from its record, is unidentified or\n"
-    "breaks the order; --by-position compares frame k with record k instead;\n"
-    "--whole also asks that every record of DATA be shown, in step.\n"
-    "--report writes a CSV line for every frame (frame,record,bit_errors,\n"
-    "margin,...). With --band, VIDEO holds only the band: luma rows 0 and 1,\n"
-    "3840 bytes a frame. With --fec K, payloads are wmpack's records: each is\n"
+    "Reads the watermark band of every whole frame of VIDEO, YUV 4:2:0: a\n"
+    "YUV4MPEG2 stream, which gives its own size and format, or raw frames,\n"
+    "1920x1080 at 8 bits unless told otherwise (in either form):\n"
+    "  --size WxH       their size: as stamped, or as scaled since (a rendition\n"
+    "                   is read at its own size)\n"
+    "  --format FORMAT  yuv420p (8 bits) or yuv420p10le (10 bits)\n"
+    "  --band-rows R    the top luma rows to look at, 2 to 16 (default 2 up to\n"
+    "                   1080 rows, 4 at 2160, 8 at 4320)\n"
+    "The first form writes each frame's 60-byte payload to PAYLOADS, which is\n"
+    "created only once VIDEO has a whole frame; a PAYLOADS that already holds\n"
+    "data is replaced only with --force. The second finds which record of the\n"
+    "watermark data file DATA each frame carries, by content, so that dropped,\n"
+    "repeated and re-timed frames are followed, and names every frame that\n"
+    "differs from its record, is unidentified or breaks the order;\n"
+    "--by-position compares frame k with record k instead; --whole also asks\n"
+    "that every record of DATA be shown, in step. --report writes a CSV line\n"
+    "for every frame (frame,record,bit_errors,margin,...). With --band, VIDEO\n"
+    "holds only the band: R luma rows of W samples a frame (3840 bytes at\n"
+    "1920x1080). With --fec K, payloads are wmpack's records: each is\n"
     "corrected with its code, PAYLOADS gets the K data bytes and DATA holds\n"
     "K-byte records (wmpack's input). The third reads the records wmstamp\n"
     "--clock stamps: it names counters missing, repeated or out of order and\n"
@@ -80,9 +88,18 @@ int passFrame(FrameCheck& check, size_t recordSize)
     return 0;
 }
 
+// A failed read of VIDEO, said (a YUV4MPEG2 frame without its FRAME line
+// is named), or statusStopped where a stop signal broke it.
+int videoFailure(const VideoInput& video, int err)
+{
+    return stopSignalSeen() != 0 ? statusStopped
+                                 : reportReason(5, "error reading video file", video.stream.name,
+                                                readFailureReason(video, err));
+}
+
 // The rest of the pass, from a first whole frame already in frameBuf, whose
 // last byte came at `arrivedNs`: each frame checked, said and written.
-int readBands(VideoReader& video, FrameCheck& check, int64_t arrivedNs)
+int readBands(VideoInput& video, FrameCheck& check, int64_t arrivedNs)
 {
     const bool showProgress = isTerminal(stderr);
     const size_t recordSize =
@@ -105,14 +122,14 @@ int readBands(VideoReader& video, FrameCheck& check, int64_t arrivedNs)
         // the next read waits.
         if (stopSignalSeen() != 0)
             return statusStopped;
-        const BlockRead read = readBand(video);
+        const BlockRead read = readBand(video, check.args->bandOnly);
         // errno first: reading the clock may change it.
         const int err = errno;
         arrivedNs = wallClockNs();
         if (read == BlockRead::end)
             return 0;
         if (read == BlockRead::failed)
-            return transferFailure("error reading video file", video.stream.name, err);
+            return videoFailure(video, err);
     }
 }
 
@@ -174,7 +191,7 @@ int reportNoMemory(const FrameCheck& check)
 // Says what the pass left aside, so that a verdict on part of a video does
 // not pass for one on all of it: an incomplete last frame, and the records
 // of DATA that no frame carried, where DATA was read to its end.
-void reportLeftovers(const VideoReader& video, const FrameCheck* check)
+void reportLeftovers(const VideoInput& video, const FrameCheck* check)
 {
     if (video.ignoredBytes > 0)
         reportIgnoredBytes("wmextract", video.ignoredBytes);
@@ -229,14 +246,13 @@ int extractMain(int argc, char** argv)
     const bool clock = args.form == ExtractForm::clock;
     const bool extract = args.form == ExtractForm::extract;
 
-    VideoReader video;
+    VideoInput video;
     video.stream.name = args.video;
     Stream videoOwner;
     video.stream.pFile = openInputName(video.stream.name, videoOwner);
     if (video.stream.pFile == nullptr)
         return reportReason(2, "cannot open video file", video.stream.name,
                             openFailureReason(video.stream.name, errno, {}));
-
     PayloadReader data;
     Stream dataOwner;
     if (verify) {
@@ -253,20 +269,40 @@ int extractMain(int argc, char** argv)
     }
 
     FrameCheck check;
+    // From here a stop ends the pass at a frame boundary, said.
+    catchStopSignals();
+    // What VIDEO is comes from its first bytes: a container or a picture is
+    // refused before anything is written.
+    char reason[320] = "";
+    const Identified identified =
+        identifyVideo(video, args.videoOptions, args.bandOnly, reason, sizeof reason);
+    if (stopSignalSeen() != 0)
+        endByStop(check);
+    switch (identified) {
+    case Identified::video:
+        break;
+    case Identified::failed:
+        return reportFailure(5, "error reading video file", video.stream.name, errno);
+    case Identified::option:
+        // As a refused option is said: the reason, then the usage.
+        printNow(stderr, "wmextract: %s\n", reason);
+        std::fputs(usageText, stderr);
+        return 1;
+    case Identified::refused:
+        return reportReason(2, "cannot open video file", video.stream.name, reason);
+    }
+
     check.args = &args;
     check.videoName = args.video;
     check.packing.dataBytes = args.fecDataBytes;
-    if (!setUpFrameBuffer()) {
+    if (!setUpFrameBuffer(video.layout.geometry)) {
         printNow(stderr, "wmextract: cannot allocate the frame buffer\n");
         return 6;
     }
-    // From here a stop ends the pass at a frame boundary, said.
-    catchStopSignals();
     // VIDEO is looked at before DATA is read, and PAYLOADS is created only
     // once VIDEO proves to be video: the two forms' arguments swapped must
     // neither empty a stamped video nor read all of it as data.
-    startReading(video, args.bandOnly);
-    const BlockRead first = readBand(video);
+    const BlockRead first = readBand(video, args.bandOnly);
     const int firstErr = errno; // free and the clock may change it
     const int64_t firstArrived = wallClockNs();
     if (first != BlockRead::whole) {
@@ -274,7 +310,7 @@ int extractMain(int argc, char** argv)
         if (stopSignalSeen() != 0)
             endByStop(check);
         if (first == BlockRead::failed)
-            return reportFailure(5, "error reading video file", video.stream.name, firstErr);
+            return videoFailure(video, firstErr);
         reportLeftovers(video, nullptr);
         printNow(stderr, "wmextract: no whole frame to %s in \"%s\"\n",
                  verify  ? "verify"

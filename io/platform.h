@@ -36,6 +36,13 @@ bool namesOpenFile(const char* name, FILE* pFile);
 // the name in between is not the one that would be emptied.
 bool hasContent(FILE* pFile);
 
+// Reads up to `count` of the first bytes of the regular file open as
+// `pFile` (for writing) through a second opening of `name` that proves to be
+// that same file. False where it cannot be done: another file under the
+// name, a file that is not regular, or a platform where the open file
+// excludes every other (Windows).
+bool readStartOfOpenFile(FILE* pFile, const char* name, uint8_t* bytes, size_t count, size_t& got);
+
 // Whether two streams are one file (or one pipe). Character devices never
 // count: /dev/null may well be an input and the output at once.
 bool isSameFile(FILE* pOne, FILE* pOther);
@@ -43,6 +50,12 @@ bool isSameFile(FILE* pOne, FILE* pOther);
 // The bytes left to read in a regular file, from the stream's position;
 // false for pipes, devices and anything else that cannot seek.
 bool bytesLeftInFile(FILE* pFile, uint64_t& bytes);
+
+// A regular file's position, and a move back or forth to one, past 2 GiB
+// and 4 GiB alike; false for pipes, devices and anything else that cannot
+// seek, or on failure (errno set).
+bool positionInFile(FILE* pFile, uint64_t& at);
+bool moveToPosition(FILE* pFile, uint64_t at);
 
 // Where an output's own bytes begin. A file the program opened starts at 0;
 // standard output starts where the shell left it, after what it already
@@ -65,6 +78,10 @@ bool syncToDisk(FILE* pFile);
 // second where the signal came just before it started to wait), so that
 // the run can end at a frame boundary.
 void catchStopSignals();
+
+// Back to the signals' default actions, as before catchStopSignals, for a
+// stretch (opening a named pipe) that a stop must end at once.
+void releaseStopSignals();
 
 // The stop signal seen, or 0.
 int stopSignalSeen();

@@ -12,6 +12,9 @@ namespace {
 
 // Which standard streams preparePlatform found closed.
 bool closedAtStart[3] = {};
+// Whether a lock had to be a process lock, which ends when any descriptor
+// of its file is closed.
+bool processLocks = false;
 
 // Takes a whole-file lock. False, with errno EAGAIN, only when another
 // holder's lock conflicts: where the file system cannot lock, the identity
@@ -35,6 +38,7 @@ bool lockWholeFile(int fd, short type)
         return true;
 #endif
     // Process locks, where open-file-description locks are missing.
+    processLocks = true;
     if (fcntl(fd, F_SETLK, &fl) == 0)
         return true;
     if (errno != EAGAIN && errno != EACCES)
@@ -173,6 +177,28 @@ FILE* openOutputFile(const char* name, std::initializer_list<FILE*> others)
     return pFile;
 }
 
+bool readStartOfOpenFile(FILE* pFile, const char* name, uint8_t* bytes, size_t count, size_t& got)
+{
+    // Closing a second descriptor would end a process lock on the file.
+    struct stat st, again;
+    if (processLocks || fstat(fileno(pFile), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ssize_t n = -1;
+    if (fstat(fd, &again) == 0 && again.st_dev == st.st_dev && again.st_ino == st.st_ino) {
+        do
+            n = pread(fd, bytes, count, 0);
+        while (n < 0 && errno == EINTR);
+    }
+    close(fd);
+    if (n < 0)
+        return false;
+    got = static_cast<size_t>(n);
+    return true;
+}
+
 bool isSameFile(FILE* pOne, FILE* pOther)
 {
     struct stat st;
@@ -260,6 +286,13 @@ void catchStopSignals()
     sigaction(SIGALRM, &action, nullptr);
 }
 
+void releaseStopSignals()
+{
+    alarm(0);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(sig, SIG_DFL);
+}
+
 int stopSignalSeen()
 {
     return stopSignal;
@@ -289,6 +322,23 @@ bool bytesLeftInFile(FILE* pFile, uint64_t& bytes)
         return false;
     bytes = static_cast<uint64_t>(st.st_size - at);
     return true;
+}
+
+bool positionInFile(FILE* pFile, uint64_t& at)
+{
+    struct stat st;
+    if (fstat(fileno(pFile), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    const off_t here = ftello(pFile);
+    if (here < 0)
+        return false;
+    at = static_cast<uint64_t>(here);
+    return true;
+}
+
+bool moveToPosition(FILE* pFile, uint64_t at)
+{
+    return fseeko(pFile, static_cast<off_t>(at), SEEK_SET) == 0;
 }
 
 bool isTerminal(FILE* pStream)

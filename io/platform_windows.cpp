@@ -186,6 +186,12 @@ FILE* openOutputFile(const char* name, std::initializer_list<FILE*>)
     return pFile;
 }
 
+bool readStartOfOpenFile(FILE*, const char*, uint8_t*, size_t, size_t&)
+{
+    // The output is held for exclusive use: not even this process gets in.
+    return false;
+}
+
 bool isSameFile(FILE* pOne, FILE* pOther)
 {
     BY_HANDLE_FILE_INFORMATION one;
@@ -308,6 +314,12 @@ void catchStopSignals()
         std::signal(sig, noteStop);
 }
 
+void releaseStopSignals()
+{
+    for (int sig : {SIGINT, SIGTERM, SIGBREAK})
+        std::signal(sig, SIG_DFL);
+}
+
 int stopSignalSeen()
 {
     const int sig = stopSignal;
@@ -340,6 +352,23 @@ bool bytesLeftInFile(FILE* pFile, uint64_t& bytes)
         return false;
     bytes = static_cast<uint64_t>(st.st_size - at);
     return true;
+}
+
+bool positionInFile(FILE* pFile, uint64_t& at)
+{
+    struct _stat64 st;
+    if (_fstat64(_fileno(pFile), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG)
+        return false;
+    const __int64 here = _ftelli64(pFile);
+    if (here < 0)
+        return false;
+    at = static_cast<uint64_t>(here);
+    return true;
+}
+
+bool moveToPosition(FILE* pFile, uint64_t at)
+{
+    return _fseeki64(pFile, static_cast<__int64>(at), SEEK_SET) == 0;
 }
 
 bool isTerminal(FILE* pStream)

@@ -16,13 +16,12 @@
 namespace {
 
 constexpr size_t kFrame = 3110400;
-const std::string kBanner = "Grelmo Video Watermark Insertion Tool (10-29-2014)\n";
 
 // A frame of a video, and a run of them.
-Bytes frames(const Bytes& video, std::initializer_list<int> which)
+Bytes frames(const Bytes& video, std::initializer_list<size_t> which)
 {
     Bytes out;
-    for (int f : which)
+    for (size_t f : which)
         out.insert(out.end(), video.begin() + static_cast<long>(f * kFrame),
                    video.begin() + static_cast<long>((f + 1) * kFrame));
     return out;

@@ -77,10 +77,10 @@ class FfmpegChain : public ::testing::Test {
     TempDir dir;
 };
 
-void expectClean(const RunResult& r)
+void expectClean(const RunResult& r, int frames = kFrames)
 {
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("checked " + std::to_string(kFrames) + " frames, 0 differ, 0 bit errors"),
+    EXPECT_NE(r.err.find("checked " + std::to_string(frames) + " frames, 0 differ, 0 bit errors"),
               std::string::npos)
         << r.err;
 }
@@ -221,6 +221,84 @@ TEST_F(FfmpegChain, TimingFiltersAreFollowedByContent)
     }
 }
 
+// Every streaming service scales its master into renditions, which are read
+// at their own size: a 1080p stamp at 720p and 540p through libx264, as a
+// YUV4MPEG2 stream (its size from the header) and as the band rows alone.
+TEST_F(FfmpegChain, A1080pStampIsReadInItsRenditionsAtTheirOwnSize)
+{
+    const std::string src = dir.path("src.yuv"), out = dir.path("stamped.yuv");
+    ASSERT_EQ(shell(kSource + shellQuote(src)).status, 0);
+    ASSERT_EQ(runTool(kStamp, {src, dir.path("wm.bin"), out}).status, 0);
+    for (const char* size : {"1280x720", "960x540"}) {
+        const std::string mp4 = dir.path(std::string(size) + ".mp4");
+        const std::string w = std::string(size).substr(0, std::string(size).find('x'));
+        RunResult r = shell("ffmpeg -nostdin -loglevel error -y" + kRaw + "-i " + shellQuote(out) +
+                            " -vf scale=" + std::string(size).replace(w.size(), 1, ":") +
+                            ":flags=bicubic -c:v libx264 -preset medium -crf 23 " + shellQuote(mp4));
+        ASSERT_EQ(r.status, 0) << r.err;
+        r = shell("ffmpeg -nostdin -loglevel error -i " + shellQuote(mp4) +
+                  " -fps_mode passthrough -f yuv4mpegpipe - | " + shellQuote(kExtract) +
+                  " --verify " + shellQuote(dir.path("wm.bin")) + " -");
+        expectClean(r);
+        r = shell("ffmpeg -nostdin -loglevel error -i " + shellQuote(mp4) +
+                  " -fps_mode passthrough -vf crop=iw:2:0:0,extractplanes=y -f rawvideo - | " +
+                  shellQuote(kExtract) + " --band --size " + size + " --verify " +
+                  shellQuote(dir.path("wm.bin")) + " -");
+        expectClean(r);
+    }
+}
+
+// A 4K stamp (four band rows) scaled to 1080p reads as a 1080p stamp does.
+TEST_F(FfmpegChain, A4kStampIsReadAt1080p)
+{
+    const std::string y4m = dir.path("src.y4m"), out = dir.path("stamped.y4m");
+    ASSERT_EQ(shell("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
+                    "testsrc2=size=3840x2160:rate=25,noise=alls=12:allf=t -frames:v 5 "
+                    "-pix_fmt yuv420p -f yuv4mpegpipe " +
+                    shellQuote(y4m))
+                  .status,
+              0);
+    const RunResult stamped = runTool(kStamp, {y4m, dir.path("wm.bin"), out});
+    ASSERT_EQ(stamped.status, 0) << stamped.out;
+    RunResult r = shell("ffmpeg -nostdin -loglevel error -y -i " + shellQuote(out) +
+                        " -vf scale=1920:1080:flags=bicubic -c:v libx264 -preset medium -crf 23 " +
+                        shellQuote(dir.path("hd.mp4")));
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = shell("ffmpeg -nostdin -loglevel error -i " + shellQuote(dir.path("hd.mp4")) +
+              " -f rawvideo -pix_fmt yuv420p - | " + shellQuote(kExtract) + " --verify " +
+              shellQuote(dir.path("wm.bin")) + " -");
+    expectClean(r, 5);
+}
+
+// 10-bit HDR masters: a 10-bit stamp converted to 8 bits by ffmpeg lands on
+// the 8-bit levels exactly, and an 8-bit stamp converted to 10 bits reads as
+// a 10-bit one.
+TEST_F(FfmpegChain, TenBitStampsSurviveConversionsOfDepth)
+{
+    const std::string ten = dir.path("ten.y4m"), out = dir.path("stamped10.y4m");
+    ASSERT_EQ(shell("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=1280x720:rate=25 "
+                    "-frames:v 10 -pix_fmt yuv420p10le -strict -1 -f yuv4mpegpipe " +
+                    shellQuote(ten))
+                  .status,
+              0);
+    ASSERT_EQ(runTool(kStamp, {ten, dir.path("wm.bin"), out}).status, 0);
+    const std::string tail = " 2>&1 | tail -1";
+    RunResult r = shell("ffmpeg -nostdin -loglevel error -i " + shellQuote(out) +
+                        " -vf format=yuv420p -f yuv4mpegpipe - | " + shellQuote(kExtract) +
+                        " --verify " + shellQuote(dir.path("wm.bin")) + " -" + tail);
+    EXPECT_EQ(r.out, "checked 10 frames, 0 differ, 0 bit errors, smallest margin 36.50; records "
+                     "0-9: 10 matched, 0 missing, 0 repeated, 0 out of order\n");
+    // And back: 8 bits to 10, read at 10 bits as raw frames.
+    r = shell("ffmpeg -nostdin -loglevel error -i " + shellQuote(out) +
+              " -vf format=yuv420p -f yuv4mpegpipe - | " + shellQuote(kStamp) + " - " +
+              shellQuote(dir.path("wm.bin")) + " - 2>/dev/null | ffmpeg -nostdin -loglevel error "
+              "-f yuv4mpegpipe -i - -vf format=yuv420p10le -f rawvideo - | " +
+              shellQuote(kExtract) + " --size 1280x720 --format yuv420p10le --verify " +
+              shellQuote(dir.path("wm.bin")) + " -" + tail);
+    EXPECT_EQ(r.out, "checked 10 frames, 0 differ, 0 bit errors, smallest margin 36.50; records "
+                     "0-9: 10 matched, 0 missing, 0 repeated, 0 out of order\n");
+}
+
 // The recipes between ffmpeg processes, run as the recipes page prints
 // them: the pipeline keeps the frame rate and the audio; the named-pipe one,
 // typed at a terminal with job control, finishes, and ends on its own with a
@@ -230,8 +308,10 @@ TEST_F(FfmpegChain, PipeRecipesRunAsPrinted)
 #ifndef _WIN32
     if (shell("command -v script >/dev/null").status != 0)
         GTEST_SKIP() << "script (util-linux) is not installed";
-    const std::string pipeline = documentedLines("rate=$(ffprobe", "set -o pipefail");
-    const std::string named = documentedLines("mkfifo src.yuv out.yuv", "failed=0;");
+    const std::string pipeline =
+        documentedLines("set -o pipefail; ffmpeg -nostdin -loglevel error -i input.mp4",
+                        "set -o pipefail;");
+    const std::string named = documentedLines("mkfifo src.y4m out.y4m", "failed=0;");
     ASSERT_NE(pipeline, "");
     ASSERT_NE(named, "");
     const std::string cd = "cd " + shellQuote(dir.dir()) +
@@ -258,7 +338,7 @@ TEST_F(FfmpegChain, PipeRecipesRunAsPrinted)
     writeFile(dir.path("named.sh"), Bytes(named.begin(), named.end()));
     const std::string failing = "sed s/input.mp4/missing.mp4/ named.sh > failing.sh && ";
     for (const char* script : {"named.sh", "failing.sh"}) {
-        shell(cd + "rm -f src.yuv out.yuv stamped.mp4");
+        shell(cd + "rm -f src.y4m out.y4m stamped.mp4");
         r = shell(cd + failing + "timeout 120 script -qec 'bash -c \"set -m; . ./" + script +
                   "; echo status \\$?\"' /dev/null");
         EXPECT_EQ(r.status, 0) << script << r.out;
@@ -271,4 +351,44 @@ TEST_F(FfmpegChain, PipeRecipesRunAsPrinted)
             expectClean(decodeAndVerify(dir.path("stamped.mp4"), dir.path("wm.bin")));
     }
 #endif
+}
+
+// The 10-bit HDR recipe and the two ways of reading a rendition, as the
+// recipes page prints them: a 10-bit master stamped, scaled to 540p at 8
+// bits, read back exactly both ways (the page's watermark.bin is 8 of the
+// test's records).
+TEST_F(FfmpegChain, HdrAndRenditionRecipesRunAsPrinted)
+{
+    if (shell("ffmpeg -hide_banner -encoders 2>/dev/null | grep -qw libx265").status != 0)
+        GTEST_SKIP() << "this ffmpeg is built without libx265";
+    const std::string hdr =
+        documentedLines("set -o pipefail; ffmpeg -nostdin -loglevel error -i hdr.mp4",
+                        "set -o pipefail;");
+    const std::string asY4m =
+        documentedLines("ffmpeg -nostdin -loglevel error -i rendition.mp4 -pix_fmt", "ffmpeg");
+    const std::string asBand =
+        documentedLines("ffmpeg -nostdin -loglevel error -i rendition.mp4 -vf", "ffmpeg");
+    ASSERT_NE(hdr, "");
+    ASSERT_NE(asY4m, "");
+    ASSERT_NE(asBand, "");
+    const std::string cd = "cd " + shellQuote(dir.dir()) +
+                           " && PATH=" + shellQuote(kStamp.substr(0, kStamp.rfind('/'))) +
+                           ":$PATH && ";
+    // A short 720p master keeps the 10-bit libx265 encodes quick.
+    ASSERT_EQ(shell(cd + "ffmpeg -nostdin -loglevel error -f lavfi -i "
+                         "testsrc2=size=1280x720:rate=25,noise=alls=8:allf=t -frames:v 8 "
+                         "-pix_fmt yuv420p10le -c:v libx265 -preset ultrafast -crf 18 "
+                         "-x265-params log-level=error hdr.mp4 && head -c 480 wm.bin > "
+                         "watermark.bin")
+                  .status,
+              0);
+    RunResult r = runTool("/bin/bash", {"-c", cd + hdr});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(shell(cd + "ffmpeg -nostdin -loglevel error -i stamped-hdr.mp4 -vf "
+                         "scale=960:540:flags=bicubic,format=yuv420p -c:v libx264 -crf 23 "
+                         "rendition.mp4")
+                  .status,
+              0);
+    expectClean(runTool("/bin/bash", {"-c", cd + asY4m}), 8);
+    expectClean(runTool("/bin/bash", {"-c", cd + asBand}), 8);
 }

@@ -20,7 +20,6 @@
 namespace {
 
 constexpr size_t kFrame = 3110400;
-const std::string kBanner = "Grelmo Video Watermark Insertion Tool (10-29-2014)\n";
 
 bool sh(const std::string& command)
 {
@@ -89,11 +88,12 @@ struct Moves {
     int framesWritten = 0;
 };
 
-Moves tracedMoves(const std::string& trace)
+Moves tracedMoves(const std::string& trace, size_t frameBytes = kFrame)
 {
     std::ifstream in(trace);
     Moves moves;
-    const std::string wholeFrame = ", " + std::to_string(kFrame) + ") = " + std::to_string(kFrame);
+    const std::string wholeFrame =
+        ", " + std::to_string(frameBytes) + ") = " + std::to_string(frameBytes);
     for (std::string line; std::getline(in, line);) {
         const bool failed = line.find(" = -1 ") != std::string::npos;
         if (line.find("FICLONERANGE") != std::string::npos && !failed)
@@ -180,7 +180,7 @@ TEST(FileSystems, CopyingAndStreamingWriteTheSameBytes)
         writeFile(name + ".yuv", makeVideo(frames, 0, static_cast<uint32_t>(56 + frames)));
         ASSERT_TRUE(sh(stamp + name + ".yuv" + wm + " 2>/dev/null > " + name + ".st"));
         stamped[frames] = readFile(name + ".st");
-        ASSERT_EQ(stamped[frames].size(), frames * kFrame);
+        ASSERT_EQ(stamped[frames].size(), static_cast<size_t>(frames) * kFrame);
     }
     const Bytes tail = makeRandomBytes(777, 58), old = makeRandomBytes(4096, 59);
     writeFile(dir.path("tail.bin"), tail);
@@ -285,8 +285,10 @@ TEST(FileSystems, AFullDiskWithSharedBlocksKeepsOnlyStampedFrames)
         EXPECT_EQ(r.out, error) << space << " bytes free";
         ASSERT_EQ(left.size() % kFrame, 0u) << space << " bytes free";
         ASSERT_LT(left.size(), video.size()) << space << " bytes free";
-        EXPECT_EQ(checkStampedVideo(Bytes(video.begin(), video.begin() + left.size()), data, left),
-                  "")
+        EXPECT_EQ(
+            checkStampedVideo(Bytes(video.begin(), video.begin() + static_cast<long>(left.size())),
+                              data, left),
+            "")
             << space << " bytes free";
         const size_t kept = left.size() / kFrame;
         if (!r.err.empty()) {
@@ -378,4 +380,86 @@ TEST(FileSystems, TheClockFormStampsOnTheCopyPathToo)
     }
     r = runTool(kExtract, {"--clock", xfs.path("out.yuv")});
     EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST(FileSystems, Y4mStreamsAreCopiedAsTheyAreStreamed)
+{
+    // FRAME lines of different lengths put frames off the block grid; the
+    // data runs out on the way; the last frame is incomplete.
+    TempDir dir;
+    const FrameShape shape{640, 360, 10, 2};
+    const size_t frameBytes = shape.frameBytes();
+    const std::string header = "YUV4MPEG2 W640 H360 F25:1 Ip A1:1 C420p10 XYSCSS=420P10\n";
+    const std::vector<std::string> lines = {"FRAME\n", "FRAME Ib\n",
+                                            "FRAME XT=" + std::string(300, 't') + "\n", "FRAME\n"};
+    const Bytes raw = makeRandomBytes(19 * frameBytes + 5000, 62);
+    const Bytes src = y4mStream(header, lines, raw, frameBytes);
+    const Bytes data = makeRandomBytes(12 * 60 + 10, 63);
+    writeFile(dir.path("src.y4m"), src);
+    writeFile(dir.path("wm.bin"), data);
+    const Bytes expected = y4mStream(header, lines, stampedByTheRule(raw, data, shape), frameBytes);
+    ASSERT_TRUE(sh("cat " + dir.path("src.y4m") + " | " + kStamp + " - " + dir.path("wm.bin") +
+                   " " + dir.path("streamed.y4m") + " >/dev/null 2>&1"));
+    ASSERT_EQ(readFile(dir.path("streamed.y4m")), expected);
+
+    Mount tmpfs(dir, "tmpfs", "mount -t tmpfs -o size=200m tmpfs");
+    Mount xfs(dir, "xfs", loopImage(dir, "xfs", "mkfs.xfs -m reflink=1"));
+    Mount btrfs(dir, "btrfs", loopImage(dir, "btrfs", "mkfs.btrfs"));
+    std::vector<std::string> places = {dir.dir()};
+    for (const Mount* m : {&tmpfs, &xfs, &btrfs})
+        if (m->mounted())
+            places.push_back(m->path(""));
+    const bool traced = haveStrace();
+    const std::string trace = dir.path("trace");
+    for (const std::string& place : places) {
+        writeFile(place + "/src.y4m", src);
+        const std::string out = place + "/out.y4m";
+        std::vector<std::string> args = {"ASAN_OPTIONS=detect_leaks=0",
+                                         "strace",
+                                         "-o",
+                                         trace,
+                                         "-e",
+                                         "trace=ioctl,write,splice",
+                                         kStamp,
+                                         place + "/src.y4m",
+                                         dir.path("wm.bin"),
+                                         out};
+        const RunResult r = traced ? runTool("/usr/bin/env", args)
+                                   : runTool(kStamp, {place + "/src.y4m", dir.path("wm.bin"), out});
+        EXPECT_EQ(r.status, 0) << place;
+        EXPECT_EQ(r.out, kBanner + "frame# 10        \rWatermark data file \"" +
+                             dir.path("wm.bin") +
+                             "\" ran out after 12 whole records\nReached end of input file\n"
+                             "wrote 19 frames\n")
+            << place;
+        EXPECT_EQ(readFile(out), expected) << place;
+        const bool shares = place == xfs.path("") || place == btrfs.path("");
+        EXPECT_EQ(sharesBlocks(out), shares) << place;
+        if (traced) {
+            const Moves moves = tracedMoves(trace, frameBytes);
+            EXPECT_EQ(moves.shared > 0, shares) << place;
+            EXPECT_EQ(moves.spliced > 0, !shares) << place;
+            EXPECT_EQ(moves.framesWritten, 0) << place;
+        }
+    }
+
+    // A full disk in the middle keeps the header and whole stamped frames.
+    Mount small(dir, "small", "mount -t tmpfs -o size=3m tmpfs");
+    if (small.mounted()) {
+        writeFile(dir.path("big.y4m"), src);
+        const RunResult r =
+            runTool(kStamp, {dir.path("big.y4m"), dir.path("wm.bin"), small.path("out.y4m")});
+        EXPECT_EQ(r.status, 5);
+        const Bytes left = readFile(small.path("out.y4m"));
+        ASSERT_GT(left.size(), header.size());
+        EXPECT_TRUE(std::equal(left.begin(), left.end(), expected.begin()));
+        size_t whole = header.size(), n = 0;
+        while (whole + lines[std::min<size_t>(n, 3)].size() + frameBytes <= left.size())
+            whole += lines[std::min<size_t>(n++, 3)].size() + frameBytes;
+        EXPECT_EQ(left.size(), whole);
+    }
+    if (!xfs.mounted() || !btrfs.mounted() || !tmpfs.mounted() || !small.mounted())
+        GTEST_SKIP() << "not every file system could be mounted (root, mkfs.xfs, mkfs.btrfs)";
+    if (!traced)
+        GTEST_SKIP() << "strace is missing: the path each file system takes was not checked";
 }

@@ -166,6 +166,51 @@ std::string checkStampedVideo(const Bytes& src, const Bytes& wmData, const Bytes
     return "";
 }
 
+void stampByTheRule(uint8_t* frame, const FrameShape& shape, const Bytes& payload)
+{
+    const size_t bytes = shape.sampleBytes();
+    auto put = [&](uint8_t* at, unsigned level) {
+        const unsigned value = level << (shape.bitDepth - 8);
+        at[0] = static_cast<uint8_t>(value & 0xFF);
+        if (bytes == 2)
+            at[1] = static_cast<uint8_t>(value >> 8);
+    };
+    for (size_t x = 0; x < shape.width; ++x) {
+        const size_t k = (2 * x + 1) * 240 / (2 * shape.width);
+        const unsigned symbol = (payload[k / 4] >> (6 - 2 * (k % 4))) & 3u;
+        for (int r = 0; r < shape.bandRows; ++r)
+            put(frame + (static_cast<size_t>(r) * shape.width + x) * bytes, 16 + 73 * symbol);
+    }
+    const size_t luma = shape.width * shape.height * bytes, chroma = luma / 4;
+    const size_t neutral = static_cast<size_t>(shape.bandRows + 1) / 2 * shape.width / 2;
+    for (size_t i = 0; i < neutral; ++i) {
+        put(frame + luma + i * bytes, 128);
+        put(frame + luma + chroma + i * bytes, 128);
+    }
+}
+
+Bytes stampedByTheRule(const Bytes& src, const Bytes& wmData, const FrameShape& shape)
+{
+    const size_t frameBytes = shape.frameBytes(), frames = src.size() / frameBytes;
+    Bytes out(src.begin(), src.begin() + static_cast<long>(frames * frameBytes));
+    for (size_t n = 0; n < frames; ++n)
+        stampByTheRule(out.data() + n * frameBytes, shape, expectedPayload(wmData, n));
+    return out;
+}
+
+Bytes y4mStream(const std::string& header, const std::vector<std::string>& lines,
+                const Bytes& frames, size_t frameBytes)
+{
+    Bytes stream(header.begin(), header.end());
+    for (size_t at = 0, n = 0; at < frames.size(); at += frameBytes, ++n) {
+        const std::string& line = lines[std::min(n, lines.size() - 1)];
+        stream.insert(stream.end(), line.begin(), line.end());
+        stream.insert(stream.end(), frames.begin() + static_cast<long>(at),
+                      frames.begin() + static_cast<long>(std::min(at + frameBytes, frames.size())));
+    }
+    return stream;
+}
+
 std::string documentedCommand(const std::string& start)
 {
 #ifdef WM_SOURCE_DIR

@@ -14,6 +14,14 @@ inline const std::string kStamp = WMSTAMP_PATH;
 inline const std::string kExtract = WMEXTRACT_PATH;
 inline const std::string kPack = WMPACK_PATH;
 
+// wmstamp's fixed banner and usage text.
+inline const std::string kBanner = "Grelmo Video Watermark Insertion Tool (10-29-2014)\n";
+inline const std::string kUsage = "Adds Grelmo watermark to a given.yuv file\n"
+                                  "Parameter 1: source filename with .yuv extension\n"
+                                  "Parameter 2: name of binary data file with watermark data, \n"
+                                  "      60 bytes per line\n"
+                                  "Parameter 3: name of output file, with .yuv extension\n";
+
 struct RunResult {
     int status = -1; // exit status, or -1 when killed by a signal
     int signal = 0;  // the signal that killed it, if any
@@ -128,6 +136,35 @@ Bytes expectedPayload(const Bytes& wmData, size_t frame);
 // Empty when `out` is `src` stamped frame by frame with the payloads of
 // `wmData`; otherwise a description of the first difference.
 std::string checkStampedVideo(const Bytes& src, const Bytes& wmData, const Bytes& out);
+
+// The shape of frames in a test: planar YUV 4:2:0, `bitDepth` 8 or 10 (two
+// little-endian bytes a sample), the band in `bandRows` luma rows.
+struct FrameShape {
+    size_t width = 1920;
+    size_t height = 1080;
+    int bitDepth = 8;
+    int bandRows = 2;
+    size_t sampleBytes() const { return bitDepth > 8 ? 2 : 1; }
+    size_t frameBytes() const { return width * height * 3 / 2 * sampleBytes(); }
+};
+
+// Stamps the frame at `frame` by the band rule as written here, on its own
+// (not the tools' encoder): luma rows 0 to bandRows - 1 carry, at sample x,
+// symbol floor((2x + 1) * 240 / (2 * width)) of `payload` (four a byte, most
+// significant pair first) at level 16, 89, 162 or 235, four times that at
+// 10 bits; chroma rows 0 to ceil(bandRows / 2) - 1 of both planes are 128
+// (512 at 10 bits).
+void stampByTheRule(uint8_t* frame, const FrameShape& shape, const Bytes& payload);
+
+// The whole frames of raw `src` at `shape`, each stamped by the rule with
+// its payload from `wmData`.
+Bytes stampedByTheRule(const Bytes& src, const Bytes& wmData, const FrameShape& shape);
+
+// A YUV4MPEG2 stream: the header line, then each frame of the raw `frames`
+// after FRAME line n of `lines` (the last one again past their end); a
+// last frame that is not whole is written as it is.
+Bytes y4mStream(const std::string& header, const std::vector<std::string>& lines,
+                const Bytes& frames, size_t frameBytes);
 
 // The first indented command line of the README or the recipes page whose
 // command (after any "mkdir ... && ") starts with `start`, without its

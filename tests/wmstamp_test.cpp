@@ -19,13 +19,10 @@
 
 namespace {
 
-const std::string kBanner = "Grelmo Video Watermark Insertion Tool (10-29-2014)\n";
-const std::string kUsage = "Adds Grelmo watermark to a given.yuv file\n"
-                           "Parameter 1: source filename with .yuv extension\n"
-                           "Parameter 2: name of binary data file with watermark data, \n"
-                           "      60 bytes per line\n"
-                           "Parameter 3: name of output file, with .yuv extension\n";
 constexpr size_t kFrame = 3110400;
+// wmstamp tells what its source is from its first bytes (eight MPEG-TS
+// packets' worth) before it opens the watermark data and the output.
+constexpr size_t kTellingBytes = 8 * 188;
 
 std::string finished(int frames)
 {
@@ -498,11 +495,15 @@ TEST(Wmstamp, TwoInstancesContendingForOneFile)
     writeFile(other, makeVideo(1, 0, 22));
 
     // The first instance writes `held` and waits on its source pipe. Once it
-    // has read from the pipe, it has opened all three files.
+    // has read from the pipe past the bytes that tell what the source is,
+    // it has opened all three files.
     const Bytes video = makeVideo(1, 0, 23);
     FeedPipe feed(dir);
     ToolProcess writer(kStamp, {feed.path(), wm, held});
-    ASSERT_TRUE(feed.write(Bytes(video.begin(), video.begin() + 1)));
+    ASSERT_TRUE(feed.write(Bytes(video.begin(), video.begin() + kTellingBytes)));
+    ASSERT_TRUE(feed.waitUntilRead());
+    ASSERT_TRUE(
+        feed.write(Bytes(video.begin() + kTellingBytes, video.begin() + kTellingBytes + 1)));
     ASSERT_TRUE(feed.waitUntilRead());
 #ifdef _WIN32
     // Held for exclusive use there: not even a plain reader gets in.
@@ -521,7 +522,7 @@ TEST(Wmstamp, TwoInstancesContendingForOneFile)
     EXPECT_EQ(readFile(held), before);
 #endif
 
-    EXPECT_TRUE(feed.write(Bytes(video.begin() + 1, video.end())));
+    EXPECT_TRUE(feed.write(Bytes(video.begin() + kTellingBytes + 1, video.end())));
     feed.close();
     r = writer.finish();
     EXPECT_EQ(r.status, 0);
@@ -731,7 +732,11 @@ TEST(Wmstamp, ASecondWriterOfANamedPipeIsRefused)
     const long before = feed.bufferSize();
     ToolProcess first(kStamp, {feed.path(), wm, out});
     const Bytes video = makeVideo(1, 0, 31);
-    ASSERT_TRUE(feed.write(Bytes(video.begin(), video.begin() + 1)));
+    // Past the bytes that tell what the source is, all three files are open.
+    ASSERT_TRUE(feed.write(Bytes(video.begin(), video.begin() + kTellingBytes)));
+    ASSERT_TRUE(feed.waitUntilRead());
+    ASSERT_TRUE(
+        feed.write(Bytes(video.begin() + kTellingBytes, video.begin() + kTellingBytes + 1)));
     ASSERT_TRUE(feed.waitUntilRead());
     // The source pipe was enlarged to carry whole frames at a time.
     EXPECT_EQ(before, 65536);
@@ -742,7 +747,7 @@ TEST(Wmstamp, ASecondWriterOfANamedPipeIsRefused)
     EXPECT_EQ(second.err, why(out, "another program is using it"));
 
     std::thread feeder([&] {
-        feed.write(Bytes(video.begin() + 1, video.end()));
+        feed.write(Bytes(video.begin() + kTellingBytes + 1, video.end()));
         feed.close();
     });
     Bytes stamped;

@@ -4,8 +4,9 @@
 
 namespace {
 
-enum Option { force, clockForm };
-constexpr OptionSpec options[] = {{"--force", nullptr}, {"--clock", nullptr}};
+enum Option { force, clockForm, size, format, bandRows };
+constexpr OptionSpec options[] = {{"--force", nullptr}, {"--clock", nullptr}, sizeOption, formatOption,
+                                   bandRowsOption};
 
 } // namespace
 
@@ -25,6 +26,12 @@ bool parseStampArgs(int argc, const char* const* argv, StampArgs& args, UsageErr
             break;
         case clockForm:
             args.clock = true;
+            break;
+        case size:
+        case format:
+        case bandRows:
+            if (!takeVideoOption(line, options[arg.option], arg.value, args.videoOptions))
+                return false;
             break;
         }
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "command_line.h"
+#include "video_options.h"
 
 enum class StampForm {
     help,    // --help: the usage text on standard output
@@ -16,6 +17,7 @@ struct StampArgs {
     const char* output = nullptr; // the stamped video written
     bool force = false;           // --force: OUTPUT may replace a file that is no video
     bool clock = false;           // --clock: each frame carries its counter and time, no data
+    VideoOptions videoOptions;    // --size, --format, --band-rows
 };
 
 // Options may stand before, between or after the names; "-" is a name.

@@ -5,17 +5,20 @@
 // in-kernel copy would move every byte and then write the stamped spans a
 // second time; instead each frame is streamed through a pipe with splice,
 // its stamped spans written in their place, so that its bytes are copied
-// once, as cat's own copy does. An output in append mode, or a file system
-// that refuses splice, is streamed through the frame buffer.
+// once, as cat's own copy does. A YUV4MPEG2 stream is copied alike, its
+// header and FRAME lines with the unchanged bytes: output offsets are the
+// source's, and each frame's spans lie after its FRAME line, found with
+// pread. An output in append mode, or a file system that refuses splice, is
+// streamed through the frame buffer.
 #include "frame_run.h"
 
 #if defined(__linux__)
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <numeric>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,12 +28,10 @@
 namespace {
 
 constexpr uint64_t blockSize = 4096;
-// The fewest frames that are a whole number of blocks (eight 1080p frames
-// are exactly 6,075): every chunk starts on a block boundary, where a copy
-// can share blocks rather than copy them.
-uint64_t chunkFrames()
+
+uint64_t roundUp(uint64_t bytes)
 {
-    return blockSize / std::gcd(frameSize, blockSize);
+    return (bytes + blockSize - 1) / blockSize * blockSize;
 }
 
 bool isRegular(int fd)
@@ -123,15 +124,56 @@ bool writeFully(int fd, const uint8_t* buf, size_t bytes, off_t at)
     return true;
 }
 
-// Where the source and the output stand, and how many bytes of whole
-// frames the source holds from there.
+// Where the source and the output stand: offsets below count from their
+// starts (the source's where its stream begins, header included), and are
+// the same in both.
 struct CopyPlaces {
     int inFd;
     int outFd;
     off_t sourceStart;
     off_t outputStart;
-    uint64_t wholeBytes;
+    uint64_t sourceBytes; // the source's bytes from its start
 };
+
+// Where one frame lies in the source: its start, its FRAME line's length
+// (0 for raw video), and its end.
+struct FrameSpot {
+    uint64_t start = 0;
+    uint64_t line = 0;
+    uint64_t end = 0;
+};
+
+// Finds the frame that starts `start` bytes in: false where there is no
+// whole frame there (the end, an incomplete frame, or a YUV4MPEG2 frame
+// without its FRAME line, all of which streaming then meets and says), and
+// `failed`, with errno set, on a read error.
+bool locateFrame(const FrameRun& run, const CopyPlaces& at, uint64_t start, FrameSpot& spot,
+                 bool& failed)
+{
+    failed = false;
+    spot.start = start;
+    spot.line = 0;
+    if (run.in.layout.y4m) {
+        char line[maxY4mLine];
+        const auto want = static_cast<size_t>(
+            std::min<uint64_t>(maxY4mLine, at.sourceBytes > start ? at.sourceBytes - start : 0));
+        ssize_t got = 0;
+        do
+            got = pread(at.inFd, line, want, at.sourceStart + static_cast<off_t>(start));
+        while (got < 0 && errno == EINTR);
+        if (got < 0) {
+            failed = true;
+            return false;
+        }
+        const auto* feed =
+            static_cast<const char*>(std::memchr(line, '\n', static_cast<size_t>(got)));
+        if (feed == nullptr || !isY4mFrameHeader(line, static_cast<size_t>(feed - line)))
+            return false;
+        spot.line = static_cast<uint64_t>(feed - line) + 1;
+    }
+    spot.end = start + spot.line + frameSize;
+    return spot.end <= at.sourceBytes;
+}
 
 // Copies bytes [from, to) of the source into the output with plain reads
 // and writes (frameBuf is the scratch space). Returns 0, or the status.
@@ -145,21 +187,20 @@ int copyBytes(FrameRun& run, const CopyPlaces& at, uint64_t from, uint64_t to)
     return statusOk;
 }
 
-// Stamps frame `frame` of the output in place: each stamped span, widened
-// to whole blocks filled from the source (and never past the whole frames),
-// so that no block shared with the source is read back before it is
-// written. Returns 0, or the status.
-int stampInPlace(FrameRun& run, const CopyPlaces& at, uint64_t frame,
+// Stamps the frame at `spot` in the output in place: each stamped span,
+// widened to whole blocks filled from the source (and never past
+// `wholeEnd`, where the whole frames found end), so that no block shared
+// with the source is read back before it is written. Returns 0, or the
+// status.
+int stampInPlace(FrameRun& run, const CopyPlaces& at, const FrameSpot& spot, uint64_t wholeEnd,
                  const uint8_t wmData[payloadSize])
 {
-    const uint64_t base = frame * frameSize;
+    const uint64_t base = spot.start + spot.line;
     // frameBuf is scratch space here: a span widened to whole blocks is
     // never larger than a frame of the smallest size.
     for (const FrameSpan& span : stampedSpans(frameGeometry)) {
         const uint64_t first = (base + span.offset) / blockSize * blockSize;
-        const uint64_t end =
-            std::min((base + span.offset + span.length + blockSize - 1) / blockSize * blockSize,
-                     at.wholeBytes);
+        const uint64_t end = std::min(roundUp(base + span.offset + span.length), wholeEnd);
         const auto bytes = static_cast<size_t>(end - first);
         if (!readFully(at.inFd, frameBuf, bytes, at.sourceStart + static_cast<off_t>(first)))
             return inputError(run, errno);
@@ -171,12 +212,21 @@ int stampInPlace(FrameRun& run, const CopyPlaces& at, uint64_t frame,
     return statusOk;
 }
 
+// Where the last block stamping writes for the frame at `spot` ends: the
+// frame can be stamped once the clone reaches there.
+uint64_t stampedReach(const FrameSpot& spot, uint64_t wholeEnd)
+{
+    const FrameSpan last = stampedSpans(frameGeometry)[2];
+    return std::min(roundUp(spot.start + spot.line + last.offset + last.length), wholeEnd);
+}
+
 // Positions both files `copied` bytes past their starts, where streaming
 // carries on. Returns 0, or the status.
 int handOver(FrameRun& run, const CopyPlaces& at, uint64_t copied, bool& streamRest)
 {
     streamRest = true;
-    if (fseeko(run.in.pFile, at.sourceStart + static_cast<off_t>(copied), SEEK_SET) != 0)
+    run.in.framesRead = run.frameCount;
+    if (fseeko(run.in.stream.pFile, at.sourceStart + static_cast<off_t>(copied), SEEK_SET) != 0)
         return inputError(run, errno);
     if (!cutFileTo(run.out.pFile, copied))
         return outputError(run, errno);
@@ -232,28 +282,36 @@ int spliceBytes(FrameRun& run, const CopyPlaces& at, SplicePipe& pipe, off_t inA
     return statusOk;
 }
 
-// Streams whole frames from byte `from` of the source on: the unchanged
-// bytes spliced, the stamped spans written from frameBuf between them.
-// Returns 0, or the status.
+// Streams whole frames from byte `from` of the source on, where the
+// output's whole frames end: the unchanged bytes (FRAME lines included)
+// spliced, the stamped spans written from frameBuf between them. Returns
+// 0, or the status.
 int spliceFrames(FrameRun& run, const CopyPlaces& at, uint64_t from, bool& streamRest)
 {
+    // Whatever a clone put past the whole frames goes, and the output's
+    // offset is where the next frame belongs.
+    if (!cutFileTo(run.out.pFile, from))
+        return outputError(run, errno);
     SplicePipe pipe;
     if (pipe2(pipe.fds, O_CLOEXEC) != 0)
         return handOver(run, at, from, streamRest);
     // A 1 MiB pipe moves the largest unchanged piece in two steps; where the
     // system allows less, the default serves.
     (void)fcntl(pipe.fds[1], F_SETPIPE_SZ, 1 << 20);
-    for (uint64_t frame = from / frameSize; frame < at.wholeBytes / frameSize; ++frame) {
+    FrameSpot spot;
+    bool failed = false;
+    for (uint64_t start = from; locateFrame(run, at, start, spot, failed); start = spot.end) {
         if (stopRequested(run))
             return statusOk;
         if (const int status = nextPayload(run))
             return status;
         takeStampTime(run);
-        const off_t base = at.sourceStart + static_cast<off_t>(frame * frameSize);
+        const off_t base = at.sourceStart + static_cast<off_t>(start);
         uint64_t done = 0;
         for (const FrameSpan& span : stampedSpans(frameGeometry)) {
+            const uint64_t spanAt = spot.line + span.offset;
             if (const int status = spliceBytes(run, at, pipe, base + static_cast<off_t>(done),
-                                               static_cast<size_t>(span.offset - done)))
+                                               static_cast<size_t>(spanAt - done)))
                 return status;
             if (pipe.refused || pipe.ended)
                 break;
@@ -261,11 +319,11 @@ int spliceFrames(FrameRun& run, const CopyPlaces& at, uint64_t from, bool& strea
                         static_cast<size_t>(span.length), frameBuf);
             if (!writeBlock(run.out.pFile, frameBuf, static_cast<size_t>(span.length)))
                 return outputError(run, errno);
-            done = span.offset + span.length;
+            done = spanAt + span.length;
         }
         if (!pipe.refused && !pipe.ended)
             if (const int status = spliceBytes(run, at, pipe, base + static_cast<off_t>(done),
-                                               static_cast<size_t>(frameSize - done)))
+                                               static_cast<size_t>(spot.end - start - done)))
                 return status;
         if (pipe.refused || pipe.ended) {
             // The frame in hand is dropped: streaming reads it again, or
@@ -273,9 +331,11 @@ int spliceFrames(FrameRun& run, const CopyPlaces& at, uint64_t from, bool& strea
             run.payloadAhead = true;
             break;
         }
-        countFrame(run);
+        countFrame(run, spot.end - spot.start);
     }
-    return handOver(run, at, static_cast<uint64_t>(run.frameCount) * frameSize, streamRest);
+    if (failed)
+        return inputError(run, errno);
+    return handOver(run, at, run.keptBytes, streamRest);
 }
 
 bool appendsOnly(int fd)
@@ -289,18 +349,24 @@ bool appendsOnly(int fd)
 int copyFrames(FrameRun& run, bool& streamRest)
 {
     streamRest = true;
-    CopyPlaces at = {fileno(run.in.pFile), fileno(run.out.pFile), 0, 0, 0};
-    uint64_t sourceBytes = 0;
+    VideoInput& in = run.in;
+    CopyPlaces at = {fileno(in.stream.pFile), fileno(run.out.pFile), 0, 0, 0};
+    uint64_t sourceBytes = 0, position = 0;
     // Only with a whole frame to write is an existing output emptied. An
-    // output in append mode takes every write at its end: streamed.
-    if (!isRegular(at.outFd) || appendsOnly(at.outFd) ||
-        !bytesLeftInFile(run.in.pFile, sourceBytes) || sourceBytes < frameSize)
+    // output in append mode takes every write at its end: streamed. So is a
+    // source whose first bytes are still held from telling what it is.
+    if (!isRegular(at.outFd) || appendsOnly(at.outFd) || in.aheadAt != in.aheadEnd ||
+        !positionInFile(in.stream.pFile, position) ||
+        position != in.start + in.layout.headerBytes ||
+        !bytesLeftInFile(in.stream.pFile, sourceBytes))
         return statusOk;
-    at.sourceStart = ftello(run.in.pFile);
+    at.sourceStart = static_cast<off_t>(in.start);
     at.outputStart = static_cast<off_t>(outputStart(run.out.pFile));
-    at.wholeBytes = sourceBytes / frameSize * frameSize;
-    if (at.sourceStart < 0)
-        return statusOk;
+    at.sourceBytes = in.layout.headerBytes + sourceBytes;
+    FrameSpot first;
+    bool failed = false;
+    if (!locateFrame(run, at, in.layout.headerBytes, first, failed))
+        return failed ? inputError(run, errno) : statusOk;
 
     // The first frame's payload is read before anything is written, as
     // streaming would: data that cannot be read leaves an old output as it
@@ -311,43 +377,66 @@ int copyFrames(FrameRun& run, bool& streamRest)
     run.payloadAhead = true;
     if (const int status = startOutput(run))
         return status;
+    if (run.stoppedBy != 0) // the header's write was broken by a stop
+        return statusOk;
     limitCopyOnWritePreallocation(at.outFd);
-    const uint64_t chunkBytes = chunkFrames() * frameSize;
-    for (uint64_t chunk = 0;; ++chunk) {
-        const uint64_t chunkStart = chunk * chunkBytes;
-        if (chunkStart >= at.wholeBytes)
+    // Eight frames a clone, in whole blocks: every clone starts on a block
+    // boundary, where the file system can share blocks rather than copy
+    // them (eight 1080p frames are exactly 6,075).
+    const uint64_t cloneBytes = roundUp(8 * (first.end - first.start));
+    uint64_t cloned = 0;           // source bytes shared or copied into the output
+    uint64_t wholeEnd = first.end; // where the whole frames found so far end
+    uint64_t next = first.start;   // the next frame to stamp
+    bool allFound = false;
+    FrameSpot spot;
+    for (;;) {
+        // Frames are found a clone ahead, so that a clone never takes what
+        // follows the last whole frame.
+        while (!allFound && wholeEnd < cloned + cloneBytes) {
+            allFound = !locateFrame(run, at, wholeEnd, spot, failed);
+            if (failed)
+                return inputError(run, errno);
+            wholeEnd = allFound ? wholeEnd : spot.end;
+        }
+        if (cloned >= wholeEnd)
             break;
         if (stopRequested(run))
             return statusOk;
-        const uint64_t chunkEnd = std::min(chunkStart + chunkBytes, at.wholeBytes);
-        // The last chunk's whole frames may end inside a block: that block is
-        // written, so that the incomplete frame after them is never shared.
-        const uint64_t sharedEnd = chunkEnd / blockSize * blockSize;
-        if (!shareBlocks(at.inFd, at.sourceStart + static_cast<off_t>(chunkStart), at.outFd,
-                         at.outputStart + static_cast<off_t>(chunkStart), sharedEnd - chunkStart)) {
+        const uint64_t cloneEnd = std::min(cloned + cloneBytes, wholeEnd);
+        // The last whole frame may end inside a block: that block is
+        // written, so that the incomplete frame after it is never shared.
+        const uint64_t sharedEnd = cloneEnd / blockSize * blockSize;
+        if (!shareBlocks(at.inFd, at.sourceStart + static_cast<off_t>(cloned), at.outFd,
+                         at.outputStart + static_cast<off_t>(cloned), sharedEnd - cloned)) {
             const int err = errno;
             if (!cloneUnsupported(err))
                 return outputFault(err) ? outputError(run, err) : inputError(run, err);
-            // Streaming takes over where the copy stands.
-            return spliceFrames(run, at, chunkStart, streamRest);
+            // Streaming takes over after the frames stamped.
+            return spliceFrames(run, at, next, streamRest);
         }
-        if (sharedEnd < chunkEnd)
-            if (const int status = copyBytes(run, at, sharedEnd, chunkEnd))
+        if (sharedEnd < cloneEnd)
+            if (const int status = copyBytes(run, at, sharedEnd, cloneEnd))
                 return status;
-        for (uint64_t frame = chunkStart / frameSize; frame < chunkEnd / frameSize; ++frame) {
+        cloned = cloneEnd;
+        // Each frame whose stamped blocks the output now holds is stamped.
+        while (next < wholeEnd && locateFrame(run, at, next, spot, failed) &&
+               stampedReach(spot, wholeEnd) <= cloned) {
             if (stopRequested(run))
                 return statusOk;
             if (const int status = nextPayload(run))
                 return status;
             takeStampTime(run);
-            if (const int status = stampInPlace(run, at, frame, run.wmData.data()))
+            if (const int status = stampInPlace(run, at, spot, wholeEnd, run.wmData.data()))
                 return status;
-            countFrame(run);
+            countFrame(run, spot.end - spot.start);
+            next = spot.end;
         }
+        if (failed)
+            return inputError(run, errno);
     }
     // Streaming reads what follows, as it would have: an incomplete last
     // frame, or frames added to the source meanwhile.
-    return handOver(run, at, at.wholeBytes, streamRest);
+    return handOver(run, at, run.keptBytes, streamRest);
 }
 
 #else

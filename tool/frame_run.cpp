@@ -7,6 +7,7 @@
 #include "clock_record.h"
 #include "platform.h"
 #include "wall_clock.h"
+#include "video_output.h"
 
 int nextPayload(FrameRun& run)
 {
@@ -70,11 +71,16 @@ int startOutput(FrameRun& run)
     if (!cutFileTo(run.out.pFile, 0))
         return outputError(run, errno);
     run.outputStarted = true;
+    if (!writeVideoHeader(run.out.pFile, run.in.layout))
+        return stopRequested(run) ? statusOk : outputError(run, errno);
+    run.keptBytes = run.in.layout.headerBytes;
     return statusOk;
 }
 
-void countFrame(FrameRun& run)
+void countFrame(FrameRun& run, uint64_t bytes)
 {
+    run.lastFrameStart = run.keptBytes;
+    run.keptBytes += bytes;
     ++run.frameCount;
     if (run.frameCount % 10 == 0)
         printNow(run.pConsole, "frame# %" PRId64 "        \r", run.frameCount);
@@ -92,26 +98,28 @@ void keepWholeFrames(FrameRun& run, bool failed)
     if (!run.outputStarted)
         return;
     const auto frames = static_cast<uint64_t>(run.frameCount);
-    uint64_t kept = frames;
+    uint64_t kept = frames, end = run.keptBytes;
     int err = 0;
     // After a failure, a frame stamped in place may have reached only the
-    // page cache; if the disk cannot confirm it, none can be vouched for.
+    // page cache; if the disk cannot confirm it, none can be vouched for
+    // (nor a stream header).
     if (failed && !syncToDisk(run.out.pFile)) {
         err = errno;
-        kept = 0;
+        kept = end = 0;
     }
-    bool cut = cutFileTo(run.out.pFile, kept * frameSize);
+    bool cut = cutFileTo(run.out.pFile, end);
     if (!cut) {
         err = errno;
         // A cut inside a block the output still shares with the source needs
         // a block of its own (ENOSPC on a full disk). The start of the last
         // whole frame lies in a block its stamping made the output's own, so
         // a cut there needs no space; the start needs none either.
-        for (const uint64_t fewer : {kept - 1, uint64_t{0}}) {
-            if (!cut && kept > 0 && cutFileTo(run.out.pFile, fewer * frameSize)) {
-                cut = true;
-                kept = fewer;
-            }
+        if (kept > 0 && cutFileTo(run.out.pFile, run.lastFrameStart)) {
+            cut = true;
+            kept -= 1;
+        } else if (kept > 0 && cutFileTo(run.out.pFile, 0)) {
+            cut = true;
+            kept = 0;
         }
     }
     if (!cut)
@@ -129,7 +137,8 @@ void keepWholeFrames(FrameRun& run, bool failed)
 
 int inputError(const FrameRun& run, int err)
 {
-    printNow(run.pConsole, "Error reading input file \"%s\": %s\n", run.in.name, ioReason(err));
+    printNow(run.pConsole, "Error reading input file \"%s\": %s\n", run.in.stream.name,
+             readFailureReason(run.in, err));
     return statusIoError;
 }
 

@@ -9,10 +9,11 @@
 
 #include "payload_reader.h"
 #include "stream_io.h"
+#include "video_input.h"
 #include "watermark.h"
 
 struct FrameRun {
-    NamedStream in;
+    VideoInput in; // its layout is the output's: raw, or YUV4MPEG2 with its header
     PayloadReader wm;
     NamedStream out;
     FILE* pConsole = stdout;
@@ -21,9 +22,12 @@ struct FrameRun {
     std::array<uint8_t, payloadSize> wmData{};  // the payload being stamped
     bool payloadAhead = false;                  // wmData already holds the next frame's
     bool outputStarted = false;                 // an existing output has been emptied
-    int stoppedBy = 0;                          // the signal that ended the run early
-    bool clock = false;                         // --clock: payloads are clock records
-    uint64_t clockRun = 0;                      // the clock records' run identifier
+    uint64_t keptBytes = 0;      // what was written whole, from the output's start: the
+                                 // header, then whole frames with their FRAME lines
+    uint64_t lastFrameStart = 0; // where the last whole frame (its FRAME line) starts
+    int stoppedBy = 0;           // the signal that ended the run early
+    bool clock = false;          // --clock: payloads are clock records
+    uint64_t clockRun = 0;       // the clock records' run identifier
 };
 
 constexpr int statusOk = 0;
@@ -43,11 +47,14 @@ void takeStampTime(FrameRun& run);
 uint64_t newClockRun();
 
 // Empties an existing output the first time a frame is about to be
-// written: a run that fails before that leaves it as it was.
+// written (a run that fails before that leaves it as it was), and writes a
+// YUV4MPEG2 output's stream header. A stop that breaks the header's write
+// is no failure: run.stoppedBy is then set.
 int startOutput(FrameRun& run);
 
-// Counts a frame handed to the output, with the progress line.
-void countFrame(FrameRun& run);
+// Counts a frame handed to the output whole, `bytes` with its FRAME line,
+// with the progress line.
+void countFrame(FrameRun& run, uint64_t bytes);
 
 // Whether a stop signal has come; the run then ends at this frame boundary.
 bool stopRequested(FrameRun& run);
@@ -63,12 +70,15 @@ void keepWholeFrames(FrameRun& run, bool failed);
 int inputError(const FrameRun& run, int err);
 int outputError(const FrameRun& run, int err);
 
-// Streams frames from the source's current position to the output's: read,
-// stamp, write, count, until a read delivers less than a whole frame.
+// Streams frames from the source's current position to the output's: read
+// (with its FRAME line), stamp, write, count, until a read delivers less
+// than a whole frame.
 int streamFrames(FrameRun& run);
 
 // Clones the source into the output where both are regular files on a
-// file system that shares blocks, and stamps each cloned frame in place.
+// file system that shares blocks, and stamps each cloned frame in place
+// (after its FRAME line in a YUV4MPEG2 stream, whose header and FRAME lines
+// come with the clone); elsewhere splices each frame through a pipe.
 // Sets `streamRest` where streaming must take over (nothing copied by the
 // call that refused); the streams are then positioned for it.
 int copyFrames(FrameRun& run, bool& streamRest);

@@ -1,5 +1,6 @@
-// wmstamp: stamps a 60-byte payload a frame into raw 1920x1080 YUV 4:2:0
-// video, streaming one frame at a time from the source to the output.
+// wmstamp: stamps a 60-byte payload a frame into YUV 4:2:0 video, raw
+// (1920x1080 unless told otherwise) or a YUV4MPEG2 stream, streaming one
+// frame at a time from the source to the output.
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -17,30 +18,58 @@ constexpr const char* optionsText =
     "Options may stand before, between or after the names; '--' ends them.\n"
     "'-' is standard input as SOURCE or WATERMARK and standard output as\n"
     "OUTPUT (the messages then go to standard error).\n"
-    "  --clock    no WATERMARK: each frame carries a record of wmpack's code\n"
-    "             (K = 40) with a run identifier, its counter and the time it\n"
-    "             is stamped, for wmextract --clock\n"
-    "  --force    replace an existing OUTPUT that holds no whole frames (what\n"
-    "             the watermark data typed in its place would look like)\n"
-    "  --help     this text\n"
-    "  --version  the version\n"
+    "  --clock          no WATERMARK: each frame carries a record of wmpack's\n"
+    "                   code (K = 40) with a run identifier, its counter and\n"
+    "                   the time it is stamped, for wmextract --clock\n"
+    "  --size WxH       the size of raw SOURCE frames (default 1920x1080): W and\n"
+    "                   H even, W 320 to 8192, H 180 to 4320\n"
+    "  --format FORMAT  their samples: yuv420p (8 bits, the default) or\n"
+    "                   yuv420p10le (10 bits)\n"
+    "  --band-rows R    luma rows the band covers, 2 to 16 (default 2 up to 1080\n"
+    "                   rows, 4 at 2160, 8 at 4320)\n"
+    "  --force          replace an existing OUTPUT that holds no whole frames\n"
+    "                   (what the watermark data typed in its place looks like)\n"
+    "  --help           this text\n"
+    "  --version        the version\n"
+    "A YUV4MPEG2 SOURCE (ffmpeg -f yuv4mpegpipe) gives its own size and format,\n"
+    "and OUTPUT is one too, with SOURCE's header and FRAME lines.\n"
     "Exit status: 0 success, 1 usage, 2 source, 3 watermark data, 4 output\n"
     "cannot be opened, 5 a read or write error, 6 no memory for a frame.\n";
 
-// Why an existing output cannot be a video of this run, or nullptr: a
-// regular file that holds something, but not whole frames, is what the
-// watermark data typed in the output's place looks like. Standard output
-// is the shell's to choose.
-const char* notAVideo(const char* name, FILE* pFile, uint64_t frameBytes)
+// Why an existing output cannot be a video, or nullptr: a regular file that
+// holds something, but neither a YUV4MPEG2 stream nor whole frames of this
+// run's size, is what the watermark data typed in the output's place looks
+// like. Where the file cannot be read back, a YUV4MPEG2 run's output is
+// judged by its size: its header alone, or a frame at least after it.
+// Standard output is the shell's to choose.
+const char* notAVideo(const char* name, FILE* pFile, const VideoLayout& layout)
 {
     uint64_t bytes = 0;
-    if (isStandardStreamName(name) || !bytesLeftInFile(pFile, bytes) || bytes == 0 ||
-        bytes % frameBytes == 0)
+    if (isStandardStreamName(name) || !bytesLeftInFile(pFile, bytes) || bytes == 0)
         return nullptr;
-    return bytes < frameBytes ? "it holds less than a frame: is it the watermark data? (--force "
-                                "replaces it)"
-                              : "it holds no whole number of frames: is it the watermark data? "
-                                "(--force replaces it)";
+    uint8_t start[y4mSignatureLength] = {};
+    size_t got = 0;
+    const bool read = readStartOfOpenFile(pFile, name, start, sizeof start, got);
+    const uint64_t frameBytes = layout.geometry.frameBytes();
+    if ((read && hasY4mSignature(start, got)) || bytes % frameBytes == 0)
+        return nullptr;
+    const uint64_t smallest =
+        layout.y4m ? layout.headerBytes + sizeof "FRAME\n" - 1 + frameBytes : frameBytes;
+    if (layout.y4m && !read && (bytes == layout.headerBytes || bytes >= smallest))
+        return nullptr;
+    return bytes < smallest ? "it holds less than a frame: is it the watermark data? (--force "
+                              "replaces it)"
+                            : "it holds no whole number of frames: is it the watermark data? "
+                              "(--force replaces it)";
+}
+
+void printUsage(FILE* pConsole)
+{
+    printNow(pConsole, "Adds Grelmo watermark to a given.yuv file\n");
+    printNow(pConsole, "Parameter 1: source filename with .yuv extension\n");
+    printNow(pConsole, "Parameter 2: name of binary data file with watermark data, \n");
+    printNow(pConsole, "      60 bytes per line\n");
+    printNow(pConsole, "Parameter 3: name of output file, with .yuv extension\n");
 }
 
 // The fixed messages say what failed; this line on standard error says why.
@@ -64,11 +93,7 @@ int stampMain(int argc, char** argv)
     FILE* pConsole = videoOnStdout ? stderr : stdout;
     printNow(pConsole, "Grelmo Video Watermark Insertion Tool (10-29-2014)\n");
     if (!parsed || args.form == StampForm::help) {
-        printNow(pConsole, "Adds Grelmo watermark to a given.yuv file\n");
-        printNow(pConsole, "Parameter 1: source filename with .yuv extension\n");
-        printNow(pConsole, "Parameter 2: name of binary data file with watermark data, \n");
-        printNow(pConsole, "      60 bytes per line\n");
-        printNow(pConsole, "Parameter 3: name of output file, with .yuv extension\n");
+        printUsage(pConsole);
         if (args.form == StampForm::help) {
             std::fputs(optionsText, stdout);
             return 0;
@@ -105,6 +130,37 @@ int stampMain(int argc, char** argv)
                                      : openFailureReason(inWmName, err, {}));
         return 3;
     }
+    // What the source is comes from its first bytes, read before the output
+    // is opened: a container or a picture is refused, and no output is
+    // created for it. A stop while those bytes are awaited ends the run as
+    // one at any frame does; the output (a named pipe, perhaps) is then
+    // opened with the signals' default actions, as ever.
+    FrameRun run;
+    run.in.stream = {pInFile, inFileName};
+    char reason[320] = "";
+    catchStopSignals();
+    const Identified identified =
+        identifyVideo(run.in, args.videoOptions, false, reason, sizeof reason);
+    releaseStopSignals();
+    if (stopRequested(run)) {
+        printNow(pConsole, "Interrupted after 0 frames\n");
+        endBySignal(run.stoppedBy);
+    }
+    switch (identified) {
+    case Identified::video:
+        break;
+    case Identified::failed:
+        printNow(pConsole, "Error reading input file \"%s\": %s\n", inFileName, ioReason(errno));
+        return 5;
+    case Identified::option:
+        printUsage(pConsole);
+        printNow(stderr, "wmstamp: %s\n", reason);
+        return 1;
+    case Identified::refused:
+        printNow(pConsole, "Input file \"%s\" not found\n", inFileName);
+        explain(inFileName, reason);
+        return 2;
+    }
     // Standard output carries the messages, so the video cannot go there
     // unless it is named as "-".
     const char* outFileName = args.output;
@@ -121,20 +177,17 @@ int stampMain(int argc, char** argv)
                                                 {stdout, "it is standard output"}}));
         return 4;
     }
-    const char* refusal =
-        args.force ? nullptr : notAVideo(outFileName, pOutFile, builtInGeometry.frameBytes());
+    const char* refusal = args.force ? nullptr : notAVideo(outFileName, pOutFile, run.in.layout);
     if (refusal != nullptr) {
         printNow(pConsole, "Output file \"%s\" cannot be opened for writing", outFileName);
         explain(outFileName, refusal);
         return 4;
     }
 
-    if (!setUpFrameBuffer()) {
+    if (!setUpFrameBuffer(run.in.layout.geometry)) {
         printNow(pConsole, "Cannot allocate the frame buffer\n");
         return 6;
     }
-    FrameRun run;
-    run.in = {pInFile, inFileName};
     run.wm.data = {pWmFile, inWmName};
     run.out = {pOutFile, outFileName};
     run.clock = args.clock;

@@ -1,5 +1,6 @@
 // Argument parsing of the three programs on any argument vector: a parsed
-// command whose names are there, or a usage error; never a crash.
+// command whose names are there and whose video options the tools can take,
+// or a usage error; never a crash.
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -7,6 +8,19 @@
 #include "../../extract/arguments.h"
 #include "../../pack/arguments.h"
 #include "../../tool/arguments.h"
+
+namespace {
+
+// Options taken are none, or ones the tools can take.
+bool videoOptionsValid(const VideoOptions& o)
+{
+    FrameGeometry g = rawGeometry(o);
+    return (o.width == 0) == (o.height == 0) &&
+           (o.bitDepth == 0 || o.bitDepth == 8 || o.bitDepth == 10) &&
+           geometryProblem(g) == nullptr;
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -42,7 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     StampArgs st;
     if (parseStampArgs(argc, argv.data(), st, error) && st.form == StampForm::stamp &&
-        (st.source == nullptr || (st.data == nullptr) != st.clock || st.output == nullptr))
+        (st.source == nullptr || (st.data == nullptr) != st.clock || st.output == nullptr ||
+         !videoOptionsValid(st.videoOptions)))
+        std::abort();
+    if (e.form != ExtractForm::help && e.form != ExtractForm::version &&
+        !videoOptionsValid(e.videoOptions))
         std::abort();
     return 0;
 }

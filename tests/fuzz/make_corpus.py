@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Seed corpora for the fuzz targets, made from real inputs: stamped bands
-(clean, noisy, and through x265 CRF 35 where ffmpeg has it), records and
+(clean, noisy, and through x265 CRF 35 where ffmpeg has it, each after the
+four bytes that choose 1920x1080), records and
 frames with drops and damage, packed records with wrong bytes, the
 command lines of the manual pages, and the first lines of real Y4M streams
 (ffmpeg's, in every pixel format it writes there, taken or refused).
@@ -28,10 +29,14 @@ def main():
     rng = random.Random(1)
     seeds = {name: [] for name in ("band_decoder", "alignment", "reed_solomon", "arguments",
                                    "y4m", "command_line", "clock")}
+    # The band decoder's first four bytes choose the size: 1920 wide, 8 bits,
+    # two rows looked at, 1080 high.
+    at1080 = bytes([0x20, 0x03, 0, 45])
     for _ in range(8):
         rows = band(rng.randbytes(60))
-        seeds["band_decoder"].append(rows)
-        seeds["band_decoder"].append(bytes(max(0, min(255, s + rng.randint(-30, 30))) for s in rows))
+        seeds["band_decoder"].append(at1080 + rows)
+        seeds["band_decoder"].append(
+            at1080 + bytes(max(0, min(255, s + rng.randint(-30, 30))) for s in rows))
     if shutil.which("ffmpeg"):
         with tempfile.TemporaryDirectory() as work:
             raw = "-f rawvideo -pix_fmt yuv420p -s 1920x1080 -r 25"
@@ -46,7 +51,8 @@ def main():
                            f"{work}/bands", shell=True, check=False)
             if os.path.exists(f"{work}/bands"):
                 data = open(f"{work}/bands", "rb").read()
-                seeds["band_decoder"] += [data[i:i + 3840] for i in range(0, len(data), 3840)]
+                seeds["band_decoder"] += [at1080 + data[i:i + 3840]
+                                          for i in range(0, len(data), 3840)]
     # Records, then frames: in step, with a drop, a repeat and damage.
     for alphabet in (0, 1, 3):
         records = [rng.randbytes(8) for _ in range(10)]
@@ -82,7 +88,9 @@ def main():
     for line in ("--verify wm.bin stamped.yuv", "--band --fec 40 --verify ids.bin -",
                  "--report r.csv --by-position --verify wm.bin v.yuv", "stamped.yuv p.bin",
                  "--data-bytes 32 --force data.bin packed.bin", "--help", "--fec 58 - -",
-                 "--clock --every 0.5 --report - -", "--clock - -"):
+                 "--clock --every 0.5 --report - -", "--clock - -",
+                 "--size 1280x720 --format yuv420p10le src.yuv wm.bin out.yuv",
+                 "--band --band-rows 8 --size 426x240 --verify ids.bin -"):
         seeds["arguments"].append(line.replace(" ", "\0").encode())
     seeds["command_line"] = list(seeds["arguments"])
     # The header and first frame header of real streams, as ffmpeg writes them.
