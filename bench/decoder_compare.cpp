@@ -83,7 +83,9 @@ int main(int argc, char** argv)
     while (std::fread(band.data(), 1, band.size(), pBand) == band.size() &&
            std::fread(expected.data(), 1, payloadSize, pData) == payloadSize) {
         decodeFixed(band.data(), fixed.data());
-        decodeBandRows(band.data(), band.data() + frameWidth, payloadSize, adaptive.data());
+        decodeBand(band.data(), frameWidth, frameWidth, 8,
+                   findBandRows(band.data(), frameWidth, frameWidth, 8, frameHeight, 2),
+                   adaptive.data());
         const int a = bitErrors(fixed.data(), expected.data());
         const int b = bitErrors(adaptive.data(), expected.data());
         fixedFrames += a > 0;

@@ -77,21 +77,62 @@ void stampWindow(const FrameGeometry& geometry, const uint8_t wmData[payloadSize
 // Largest decoding margin: half the distance between two levels.
 constexpr double maxMargin = 36.5;
 
-// Reads `payloadBytes` bytes back from the two band rows, each holding
-// payloadBytes * 32 samples. Each run is judged by the mean of its inner
-// samples in both rows against thresholds half-way between the levels.
-// Returns the margin: the smallest distance of any run's mean to a
-// threshold, at most maxMargin. A small margin means a run is close to
-// reading as another symbol.
-double decodeBandRows(const uint8_t* row0, const uint8_t* row1, size_t payloadBytes,
-                      uint8_t* payload);
+// Which of the luma rows a reader looks at carry the band. `sure`: they
+// all lie within the share of the height any stamp covers (a stamp's band
+// is at least 1/540 of its picture's height, and keeps that share when the
+// picture is scaled), and are averaged as they are. Otherwise `found` are
+// the rows that repeat row 0; a rendition may have thinned the band to less
+// than a row.
+struct BandRows {
+    int found = 1;
+    bool sure = false;
+};
 
-// Whether two band rows look stamped rather than like a picture: level
-// changes sit on the run grid, or, with few changes, every run sits on one
-// of four levels. A flat picture (a letterbox bar, a clear sky) cannot be
-// told from a payload of one symbol and reads as a band.
-bool looksLikeBand(const uint8_t* row0, const uint8_t* row1, size_t payloadBytes);
+// Finds the band among the `rows` top luma rows (2 to maxBandRows) of a
+// picture `width` samples wide (bandSymbols or more) and `height` rows
+// high, with `bitDepth` samples (10: two bytes, little-endian); `luma` is
+// row 0 and rows are `stride` bytes apart.
+BandRows findBandRows(const uint8_t* luma, ptrdiff_t stride, int width, int bitDepth, int height,
+                      int rows);
 
-// Whether chroma row 0 of both planes is near neutral, as stamping leaves
-// it through compression.
-bool chromaRowsNeutral(const uint8_t* uRow, const uint8_t* vRow, size_t length);
+// Reads the payload from the rows `band` found (and row 1, which is always
+// looked at) into payloadSize bytes of `payload`. Returns the margin: the
+// smallest distance of any symbol's value to a threshold, on the 8-bit
+// scale, at most maxMargin; a small margin means a symbol is close to
+// reading as another.
+//
+// A symbol's value is the mean of its own samples (those the stamping rule
+// gives it at this width), each weighted by how much of it lies in the
+// middle of the symbol's span: the middle half where symbols are wider than
+// 4 samples (compression smears edges first), the middle three quarters
+// where they are not. Levels are fitted per frame: the values are sliced
+// half-way between the nominal levels, each level is placed where the
+// values first read as it lie, and the values are read again at the
+// midpoints of those places. Sure rows are averaged, which at 1920x1080
+// with two rows is the first reading this tool ever had. Otherwise the rows
+// found are averaged and, as other readings, row 0 is taken away from row 1
+// by a quarter to once their difference (a band thinner than a row has
+// picture mixed into row 0, and row 1 says how much); the reading whose
+// values sit closest to their levels is kept. Where symbols are 4 samples
+// or fewer, what each takes from its neighbours is then measured and taken
+// away.
+double decodeBand(const uint8_t* luma, ptrdiff_t stride, int width, int bitDepth, BandRows band,
+                  uint8_t payload[payloadSize]);
+
+// Whether the rows `band` found look stamped rather than like a picture:
+// their level changes sit on the symbol grid, or, with few changes, every
+// symbol sits on one of four levels. A flat picture (a letterbox bar, a
+// clear sky) cannot be told from a payload of one symbol and reads as a
+// band.
+bool looksLikeBand(const uint8_t* luma, ptrdiff_t stride, int width, int bitDepth, BandRows band);
+
+// Whether chroma row 0 of both planes, `chromaWidth` samples each, is near
+// neutral, as stamping leaves it through compression.
+bool chromaRowsNeutral(const uint8_t* uRow, const uint8_t* vRow, int chromaWidth, int bitDepth);
+
+// Whether a whole frame's chroma row 0 agrees with the band found: neutral,
+// or not to be consulted, where the band found is less than two luma rows
+// and so does not cover chroma row 0 (a thin rendition's chroma row 0 is
+// mostly picture).
+bool chromaAgreesWithBand(BandRows band, const uint8_t* uRow, const uint8_t* vRow, int chromaWidth,
+                          int bitDepth);

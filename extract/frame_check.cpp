@@ -18,13 +18,23 @@ int reportFailure(int status, const char* what, const char* name, int err)
 
 namespace {
 
+// Where the band is among the rows looked at, in the frame (or band rows)
+// at the start of frameBuf.
+BandRows bandRowsOf(const FrameGeometry& g)
+{
+    return findBandRows(frameBuf, static_cast<ptrdiff_t>(g.lumaRowBytes()), g.width, g.bitDepth,
+                        g.height, g.bandRows);
+}
+
 // Whether the frame in frameBuf looks stamped: its band rows, and, in a
 // whole frame, chroma row 0.
-bool looksStamped(const FrameCheck& check)
+bool looksStamped(const FrameCheck& check, BandRows band)
 {
-    return looksLikeBand(frameBuf, frameBuf + frameWidth, payloadSize) &&
+    const FrameGeometry& g = frameGeometry;
+    return looksLikeBand(frameBuf, static_cast<ptrdiff_t>(g.lumaRowBytes()), g.width, g.bitDepth,
+                         band) &&
            (check.args->bandOnly ||
-            chromaRowsNeutral(pUPlane, pVPlane, static_cast<size_t>(frameGeometry.width / 2)));
+            chromaAgreesWithBand(band, pUPlane, pVPlane, g.width / 2, g.bitDepth));
 }
 
 // The record the frame is compared with by position: frame k with record k,
@@ -49,8 +59,10 @@ int checkFrame(FrameCheck& check, FrameVerdict& verdict)
     Tally& tally = check.tally;
     verdict = FrameVerdict{};
     verdict.frame = tally.frames;
-    verdict.margin =
-        decodeBandRows(frameBuf, frameBuf + frameWidth, payloadSize, verdict.payload.data());
+    const FrameGeometry& g = frameGeometry;
+    const BandRows band = bandRowsOf(g);
+    verdict.margin = decodeBand(frameBuf, static_cast<ptrdiff_t>(g.lumaRowBytes()), g.width,
+                                g.bitDepth, band, verdict.payload.data());
     const int dataBytes = check.args->fecDataBytes;
     if (dataBytes != 0) {
         if (const int found = notePacking(check.packing, verdict.payload.data())) {
@@ -87,7 +99,7 @@ int checkFrame(FrameCheck& check, FrameVerdict& verdict)
         tally.uncorrectable += verdict.corrected < 0 ? 1 : 0;
     }
     if (check.data == nullptr) {
-        verdict.band = looksStamped(check);
+        verdict.band = looksStamped(check, band);
         tally.noBand += verdict.band ? 0 : 1;
         return 0;
     }
@@ -103,7 +115,7 @@ int checkFrame(FrameCheck& check, FrameVerdict& verdict)
         ++tally.differing;
     tally.bitErrors += verdict.bits;
     // A frame its record vouches for is stamped, whatever it looks like.
-    verdict.band = (identified && verdict.bits == 0) || looksStamped(check);
+    verdict.band = (identified && verdict.bits == 0) || looksStamped(check, band);
     tally.noBand += verdict.band ? 0 : 1;
     return 0;
 }

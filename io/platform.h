@@ -44,6 +44,12 @@ bool isSameFile(FILE* pOne, FILE* pOther);
 // false for pipes, devices and anything else that cannot seek.
 bool bytesLeftInFile(FILE* pFile, uint64_t& bytes);
 
+// A regular file's position, and a move back or forth to one, past 2 GiB
+// and 4 GiB alike; false for pipes, devices and anything else that cannot
+// seek, or on failure (errno set).
+bool positionInFile(FILE* pFile, uint64_t& at);
+bool moveToPosition(FILE* pFile, uint64_t at);
+
 // Where an output's own bytes begin. A file the program opened starts at 0;
 // standard output starts where the shell left it, after what it already
 // holds, and in append mode at the file's end. Found by the first call,

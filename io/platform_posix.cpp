@@ -291,6 +291,23 @@ bool bytesLeftInFile(FILE* pFile, uint64_t& bytes)
     return true;
 }
 
+bool positionInFile(FILE* pFile, uint64_t& at)
+{
+    struct stat st;
+    if (fstat(fileno(pFile), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    const off_t here = ftello(pFile);
+    if (here < 0)
+        return false;
+    at = static_cast<uint64_t>(here);
+    return true;
+}
+
+bool moveToPosition(FILE* pFile, uint64_t at)
+{
+    return fseeko(pFile, static_cast<off_t>(at), SEEK_SET) == 0;
+}
+
 bool isTerminal(FILE* pStream)
 {
     return isatty(fileno(pStream)) != 0;

@@ -342,6 +342,23 @@ bool bytesLeftInFile(FILE* pFile, uint64_t& bytes)
     return true;
 }
 
+bool positionInFile(FILE* pFile, uint64_t& at)
+{
+    struct _stat64 st;
+    if (_fstat64(_fileno(pFile), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG)
+        return false;
+    const __int64 here = _ftelli64(pFile);
+    if (here < 0)
+        return false;
+    at = static_cast<uint64_t>(here);
+    return true;
+}
+
+bool moveToPosition(FILE* pFile, uint64_t at)
+{
+    return _fseeki64(pFile, static_cast<__int64>(at), SEEK_SET) == 0;
+}
+
 bool isTerminal(FILE* pStream)
 {
     return _isatty(_fileno(pStream)) != 0;
