@@ -63,13 +63,13 @@ FILE* openFreshOutput(const char* name, bool force, std::initializer_list<HeldFi
                       Stream& owner, const char*& reason)
 {
     reason = nullptr;
-    std::array<FILE*, 3> files{};
+    std::array<FILE*, 5> files{};
     size_t count = 0;
     for (const HeldFile& input : inputs) {
         if (count < files.size())
             files[count++] = input.pFile;
     }
-    FILE* pFile = openOutputName(name, {files[0], files[1], files[2]}, owner);
+    FILE* pFile = openOutputName(name, {files[0], files[1], files[2], files[3], files[4]}, owner);
     if (pFile == nullptr)
         reason = openFailureReason(name, errno, inputs);
     // The file opened is the one asked, not whatever the name meant a
