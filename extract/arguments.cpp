@@ -6,10 +6,11 @@
 
 namespace {
 
-enum Option { band, fec, force, byPosition, report, verify, whole };
-constexpr OptionSpec options[] = {
-    {"--band", nullptr},  {"--fec", "K"},       {"--force", nullptr}, {"--by-position", nullptr},
-    {"--report", "FILE"}, {"--verify", "DATA"}, {"--whole", nullptr}};
+enum Option { band, fec, force, byPosition, report, verify, whole, pair };
+constexpr OptionSpec options[] = {{"--band", nullptr},  {"--fec", "K"},
+                                  {"--force", nullptr}, {"--by-position", nullptr},
+                                  {"--report", "FILE"}, {"--verify", "DATA"},
+                                  {"--whole", nullptr}, {"--pair", "STAMPED PAIRED", 2}};
 
 } // namespace
 
@@ -46,14 +47,19 @@ bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args, Usag
         case whole:
             args.whole = true;
             break;
+        case pair:
+            args.stamped = arg.value;
+            args.paired = arg.second;
+            break;
         }
     }
     if (line.failed())
         return false;
     if (args.data != nullptr) {
-        // Only a report is written in this form, so only it can be forced.
-        if (args.force && args.report == nullptr)
-            return line.refuseAll("--force: with --verify only a report is written");
+        // Only a report and PAIRED are written in this form, so only they
+        // can be forced.
+        if (args.force && args.report == nullptr && args.paired == nullptr)
+            return line.refuseAll("--force: with --verify only a report or PAIRED is written");
         if (line.nameCount() != 1)
             return false;
         args.form = ExtractForm::verify;
@@ -64,6 +70,8 @@ bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args, Usag
         return line.refuseAll("--by-position: only --verify compares frames with records");
     if (args.whole)
         return line.refuseAll("--whole: only --verify checks the records of DATA");
+    if (args.paired != nullptr)
+        return line.refuseAll("--pair: only --verify finds the source frame of each frame");
     if (line.nameCount() != 2)
         return false;
     args.video = line.name(0);

@@ -13,6 +13,7 @@
 #include "frame_check.h"
 #include "frame_messages.h"
 #include "named_files.h"
+#include "paired_video.h"
 #include "payload_reader.h"
 #include "platform.h"
 #include "records.h"
@@ -26,7 +27,7 @@ namespace {
 constexpr const char* usageText =
     "usage: wmextract [--band] [--fec K] [--force] [--report FILE] VIDEO PAYLOADS\n"
     "       wmextract [--band] [--fec K] [--by-position] [--whole] [--report FILE]\n"
-    "                 --verify DATA VIDEO\n"
+    "                 [--pair STAMPED PAIRED] --verify DATA VIDEO\n"
     "       wmextract --help | --version\n"
     "Reads the watermark band of every whole frame of VIDEO (raw 1920x1080\n"
     "YUV 4:2:0). The first form writes each frame's 60-byte payload to\n"
@@ -37,12 +38,15 @@ constexpr const char* usageText =
     "and names every frame that differs from its record, is unidentified or\n"
     "breaks the order; --by-position compares frame k with record k instead;\n"
     "--whole also asks that every record of DATA be shown, in step.\n"
+    "--pair writes to PAIRED, for every frame of VIDEO, the frame of STAMPED\n"
+    "(the stamped source: frame k carries record k) that it shows, or where\n"
+    "the order puts it, for quality metrics; the report says which (paired).\n"
     "--report writes a CSV line for every frame (frame,record,bit_errors,\n"
     "margin,...). With --band, VIDEO holds only the band: luma rows 0 and 1,\n"
     "3840 bytes a frame. With --fec K, payloads are wmpack's records: each is\n"
     "corrected with its code, PAYLOADS gets the K data bytes and DATA holds\n"
-    "K-byte records (wmpack's input). '-' is standard input for VIDEO or DATA\n"
-    "and standard output for PAYLOADS or the report.\n"
+    "K-byte records (wmpack's input). '-' is standard input for VIDEO, DATA\n"
+    "or STAMPED and standard output for PAYLOADS, PAIRED or the report.\n"
     "Exit status: 0 success, 1 usage, 2 a file cannot be opened, 3 a frame\n"
     "differs, is unidentified or uncorrectable, a record is not shown in step\n"
     "(--whole), or VIDEO has no whole frame, 4 every payload is exact but\n"
@@ -67,11 +71,22 @@ int readBands(VideoReader& video, FrameCheck& check)
         if (const int status = checkFrame(check, verdict))
             return status;
         sayFrame(check, verdict);
+        if (check.pairing != nullptr) {
+            if (const int status = pairFrame(*check.pairing, check, verdict))
+                return status;
+        }
         if (check.data == nullptr &&
             !writePiece(check.payloads, verdict.payload.data(), recordSize))
             return transferFailure("error writing payload file", check.payloads.stream.name, errno);
+        const uint64_t reportKept = check.report.kept;
         if (check.report.stream.pFile != nullptr && !writeReportLine(check.report, check, verdict))
             return transferFailure("error writing report file", check.report.stream.name, errno);
+        // PAIRED's frame last: a failure keeps it and the report in step.
+        if (check.pairing != nullptr && !writePairedFrame(*check.pairing, verdict)) {
+            check.report.kept = reportKept;
+            return transferFailure("error writing paired video file",
+                                   check.pairing->out.stream.name, errno);
+        }
         if (showProgress && check.tally.frames % 10 == 0)
             printNow(stderr, "frame# %" PRId64 "        \r", check.tally.frames);
         // A stop that came while the frame was checked ends the pass before
@@ -220,6 +235,12 @@ int extractMain(int argc, char** argv)
             return reportReason(2, "cannot open watermark data file", data.data.name,
                                 openFailureReason(data.data.name, errno, {}));
     }
+    PairedVideo pairing;
+    if (args.stamped != nullptr) {
+        if (const int status =
+                openStamped(pairing, args.stamped, video.stream.pFile, data.data.pFile))
+            return status;
+    }
 
     FrameCheck check;
     check.args = &args;
@@ -269,23 +290,50 @@ int extractMain(int argc, char** argv)
         if (!args.byPosition && !oneRecord)
             check.aligner = &aligner;
     }
+    if (args.stamped != nullptr) {
+        // VIDEO is read as raw frames: PAIRED is raw too, with no FRAME lines.
+        static const FrameLine noFrameLine;
+        pairing.videoLayout.geometry = frameGeometry;
+        pairing.videoLine = &noFrameLine;
+        pairing.videoName = video.stream.name;
+        const int status = startPairing(pairing, VideoOptions{});
+        if (status != 0) {
+            releaseFrameBuffer();
+            if (status == statusStopped)
+                endByStop(check);
+            return status;
+        }
+        check.pairing = &pairing;
+    }
     if (stopSignalSeen() != 0) {
         releaseFrameBuffer();
         endByStop(check);
     }
     // A report goes to standard output only where the payloads do not.
-    Stream payloadOwner, reportOwner;
-    const bool opened = (!extract || openOutput(args.payloads, "cannot open payload file", args,
-                                                {{video.stream.pFile, "it is the video itself"}},
-                                                check.payloads, payloadOwner)) &&
-                        (args.report == nullptr ||
-                         openOutput(args.report, "cannot open report file", args,
-                                    {{video.stream.pFile, "it is the video itself"},
-                                     {data.data.pFile, "it is the watermark data file"},
-                                     {check.payloads.stream.pFile, "it is the payload file"}},
-                                    check.report, reportOwner));
+    Stream payloadOwner, reportOwner, pairedOwner;
+    FILE* const pStamped = pairing.stamped.input.stream.pFile;
+    const bool opened =
+        (!extract || openOutput(args.payloads, "cannot open payload file", args,
+                                {{video.stream.pFile, "it is the video itself"}}, check.payloads,
+                                payloadOwner)) &&
+        (args.paired == nullptr || openOutput(args.paired, "cannot open paired video file", args,
+                                              {{video.stream.pFile, "it is the video itself"},
+                                               {data.data.pFile, "it is the watermark data file"},
+                                               {pStamped, "it is the stamped video file"}},
+                                              pairing.out, pairedOwner)) &&
+        (args.report == nullptr ||
+         openOutput(args.report, "cannot open report file", args,
+                    {{video.stream.pFile, "it is the video itself"},
+                     {data.data.pFile, "it is the watermark data file"},
+                     {check.payloads.stream.pFile, "it is the payload file"},
+                     {pStamped, "it is the stamped video file"},
+                     {pairing.out.stream.pFile, "it is the paired video file"}},
+                    check.report, reportOwner));
     int status = opened ? 0 : 2;
-    if (status == 0 && check.report.stream.pFile != nullptr && !startReport(check.report))
+    if (status == 0 && check.pairing != nullptr && !startPairedVideo(pairing))
+        status = reportFailure(5, "error writing paired video file", args.paired, errno);
+    if (status == 0 && check.report.stream.pFile != nullptr &&
+        !startReport(check.report, check.pairing != nullptr))
         status = reportFailure(5, "error writing report file", check.report.stream.name, errno);
     if (status == 0) {
         try {
@@ -301,14 +349,17 @@ int extractMain(int argc, char** argv)
     if (check.refused) {
         check.payloads.kept = 0;
         check.report.kept = 0;
+        pairing.out.kept = 0;
     }
     if (status != 0) {
         keepWhole(check.payloads, "cannot cut back payload file");
         keepWhole(check.report, "cannot cut back report file");
+        keepWhole(pairing.out, "cannot cut back paired video file");
     }
     const int closed =
-        std::max(closeOutput(check.report, reportOwner, "error writing report file"),
-                 closeOutput(check.payloads, payloadOwner, "error writing payload file"));
+        std::max({closeOutput(check.report, reportOwner, "error writing report file"),
+                  closeOutput(check.payloads, payloadOwner, "error writing payload file"),
+                  closeOutput(pairing.out, pairedOwner, "error writing paired video file")});
     if (status == statusStopped)
         endByStop(check);
     if (status == 0)

@@ -122,6 +122,16 @@ Bytes makeRandomBytes(size_t count, uint32_t seed)
     return bytes;
 }
 
+void encodeRecord(const Bytes& payload, Bytes& band)
+{
+    const uint8_t levels[4] = {16, 89, 162, 235};
+    for (size_t run = 0; run < 240; ++run) {
+        const unsigned symbol = (payload[run / 4] >> (6 - 2 * (run % 4))) & 3u;
+        std::fill_n(band.begin() + static_cast<long>(run * 8), 8, levels[symbol]);
+    }
+    std::copy(band.begin(), band.begin() + 1920, band.begin() + 1920);
+}
+
 Bytes expectedPayload(const Bytes& wmData, size_t frame)
 {
     const size_t records = (wmData.size() + kRecord - 1) / kRecord; // a short one counts
