@@ -32,8 +32,10 @@ FILE* openOutputName(const char* name, std::initializer_list<FILE*> inputs, Stre
         errno = EBADF;
         return nullptr;
     }
+    // Standard output already taken by another output is that output,
+    // whether or not the platform can tell a pipe's identity.
     for (FILE* pInput : inputs) {
-        if (isSameFile(stdout, pInput)) {
+        if (pInput == stdout || isSameFile(stdout, pInput)) {
             errno = EBUSY;
             return nullptr;
         }
@@ -51,7 +53,8 @@ const char* openFailureReason(const char* name, int err, std::initializer_list<H
         return "standard output was closed";
     for (const HeldFile& input : inputs) {
         if (input.pFile != nullptr &&
-            (standard ? isSameFile(stdout, input.pFile) : namesOpenFile(name, input.pFile)))
+            (standard ? input.pFile == stdout || isSameFile(stdout, input.pFile)
+                      : namesOpenFile(name, input.pFile)))
             return input.refusal;
     }
     if (err == EAGAIN)
