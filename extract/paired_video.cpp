@@ -56,14 +56,7 @@ int startPairing(PairedVideo& pair, const VideoOptions& options)
     StampedSource& stamped = pair.stamped;
     const char* name = stamped.input.stream.name;
     char reason[320];
-    Identified identified = Identified::failed;
-    try {
-        identified = startStamped(stamped, options, reason, sizeof reason);
-    } catch (const std::bad_alloc&) {
-        std::snprintf(reason, sizeof reason, "not enough memory for %" PRId64 " of its frames",
-                      stamped.seeking ? int64_t{1} : pipeWindowFrames);
-        return reportReason(6, "cannot hold stamped video file", name, reason);
-    }
+    const Identified identified = startStamped(stamped, options, reason, sizeof reason);
     if (identified == Identified::failed)
         return readFailure(pair, errno);
     if (identified != Identified::video)
@@ -76,6 +69,13 @@ int startPairing(PairedVideo& pair, const VideoOptions& options)
                       s.width, s.height, formatName(s.bitDepth), pair.videoName, v.width, v.height,
                       formatName(v.bitDepth));
         return reportReason(2, "cannot pair with stamped video file", name, reason);
+    }
+    try {
+        holdFrames(stamped);
+    } catch (const std::bad_alloc&) {
+        std::snprintf(reason, sizeof reason, "not enough memory for %" PRId64 " of its frames",
+                      stamped.seeking ? int64_t{1} : pipeWindowFrames);
+        return reportReason(6, "cannot hold stamped video file", name, reason);
     }
     return 0;
 }

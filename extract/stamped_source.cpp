@@ -117,10 +117,14 @@ Identified startStamped(StampedSource& source, const VideoOptions& options, char
         source.locatedAt = input.start + input.layout.headerBytes;
         source.marks.push_back(source.locatedAt);
     }
-    const size_t slots = source.seeking ? 1 : static_cast<size_t>(pipeWindowFrames);
-    source.held.resize(slots * static_cast<size_t>(input.frameBytes));
-    source.heldFrame.assign(slots, -1);
     return identified;
+}
+
+void holdFrames(StampedSource& source)
+{
+    const size_t slots = source.seeking ? 1 : static_cast<size_t>(pipeWindowFrames);
+    source.held.resize(slots * static_cast<size_t>(source.input.frameBytes));
+    source.heldFrame.assign(slots, -1);
 }
 
 StampedFetch fetchStamped(StampedSource& source, int64_t k, const uint8_t*& frame)

@@ -36,10 +36,14 @@ struct StampedSource {
     FrameLine line;                 // the FRAME line read last, not passed on
 };
 
-// Tells what the open input.stream is and makes room for the frames it
-// needs (std::bad_alloc where there is none), as identifyVideo does.
+// Tells what the open input.stream is, as identifyVideo does, and how it
+// is read.
 Identified startStamped(StampedSource& source, const VideoOptions& options, char* reason,
                         size_t reasonSize);
+
+// Makes room for the frames it holds: one, or a pipe's window
+// (std::bad_alloc where there is none).
+void holdFrames(StampedSource& source);
 
 enum class StampedFetch {
     frame,   // `frame` holds it
