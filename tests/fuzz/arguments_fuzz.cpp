@@ -32,7 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         e.form != ExtractForm::version &&
         (e.video == nullptr || (e.form == ExtractForm::verify) != (e.data != nullptr) ||
          (e.form == ExtractForm::extract && e.payloads == nullptr) ||
-         (e.fecDataBytes != 0 && (e.fecDataBytes < 20 || e.fecDataBytes > 58))))
+         (e.fecDataBytes != 0 && (e.fecDataBytes < 20 || e.fecDataBytes > 58)) ||
+         (e.stamped != nullptr) != (e.paired != nullptr) ||
+         (e.paired != nullptr && e.form != ExtractForm::verify)))
         std::abort();
     PackArgs p;
     if (parsePackArgs(argc, argv.data(), p, error) && p.form == PackForm::pack &&

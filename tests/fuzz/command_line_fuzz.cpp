@@ -58,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         int values = 0;
         for (int i = 0; i < options; ++i)
             values += (seen >> i & 1u) != 0 && table[i].valueName != nullptr ? table[i].values : 0;
-        const int words = static_cast<int>(argv.size()) - 1;
-        const int rest = words - given - values - line.nameCount();
+        const int typed = static_cast<int>(argv.size()) - 1;
+        const int rest = typed - given - values - line.nameCount();
         if (rest != 0 && rest != 1)
             std::abort();
     }

@@ -65,7 +65,8 @@ def main():
                 seeds["reed_solomon"].append(bytes([k - 20]) + bytes(word) + bytes([3, 7]))
     for line in ("--verify wm.bin stamped.yuv", "--band --fec 40 --verify ids.bin -",
                  "--report r.csv --by-position --verify wm.bin v.yuv", "stamped.yuv p.bin",
-                 "--data-bytes 32 --force data.bin packed.bin", "--help", "--fec 58 - -"):
+                 "--data-bytes 32 --force data.bin packed.bin", "--help", "--fec 58 - -",
+                 "--report - --pair stamped.yuv paired.yuv --verify wm.bin decoded.yuv"):
         seeds["arguments"].append(line.replace(" ", "\0").encode())
     seeds["command_line"] = list(seeds["arguments"])
     # The header and first frame header of real streams, as ffmpeg writes them.
