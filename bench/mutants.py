@@ -70,6 +70,16 @@ FAULTS = [
      "stepName(m.step),\n                               0);", "the report's ambiguous always 0"),
     ("extract/exit_status.cpp", "timing->outOfOrder > 0);", "false);",
      "a swap alone exits 0"),
+    # Pairing decoded frames with their stamped frames.
+    ("extract/stamped_source.cpp", "if (k < source.framesRead - pipeWindowFrames)",
+     "if (k < source.framesRead - pipeWindowFrames - 1)",
+     "a pipe's window reaches one frame further back than it holds"),
+    ("extract/pairing.cpp", "named && byContent && !match.ambiguous", "named && byContent",
+     "a record whose content stands elsewhere counts as paired by its record"),
+    ("extract/main.cpp", "check.report.kept = reportKept;", "(void)reportKept;",
+     "a failed paired frame leaves the report a line ahead of PAIRED"),
+    ("extract/alignment.cpp", "pastEndSince_ = ranOutRepeat ? pastEndSince_ + 1 : 0;",
+     "pastEndSince_ = 0;", "every frame past the data's end is paired with one stamped frame"),
 ]
 
 

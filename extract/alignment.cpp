@@ -115,6 +115,8 @@ FrameMatch FrameAligner::match(const uint8_t payload[payloadSize])
     // must not stall frames that keep in step.
     const auto count = static_cast<int64_t>(available(expected + 1));
     FrameMatch result;
+    // Before the first identified frame, frame n stands at record n.
+    result.expected = (lastRecord_ < 0 ? unidentifiedSince_ : expected) + pastEndSince_;
     if (count == 0) {
         ++unidentifiedSince_;
         return result;
@@ -236,6 +238,7 @@ FrameMatch FrameAligner::classify(int64_t record)
         totals_.lastRecord = record;
         ++totals_.matched;
     }
+    pastEndSince_ = ranOutRepeat ? pastEndSince_ + 1 : 0;
     shown_[index] = true;
     account(record);
     // Missing: what the range holds that no frame showed or stood for,

@@ -42,6 +42,12 @@ struct FrameMatch {
     int64_t missingTo = -1;     // missingFrom to missingTo, none if empty
     int64_t previousFrame = -1; // the previous identified frame
     bool pastEnd = false;       // the last record again, after the data ran out
+    // Where the order puts this frame: one after the previous identified
+    // frame's record, and one more for each unidentified frame since (frame
+    // n, before the first identified frame). Past
+    // the data's last record it counts on as stamping did, each frame there
+    // carrying the last record again, so that it names a stamped frame.
+    int64_t expected = 0;
 };
 
 struct AlignmentTotals {
@@ -112,6 +118,7 @@ class FrameAligner {
     int64_t lastRecord_ = -1; // the previous identified frame's
     int64_t lastFrame_ = -1;
     int64_t unidentifiedSince_ = 0;
+    int64_t pastEndSince_ = 0; // frames that carried the last record again since it was shown
     int64_t fullSearches_ = 0;
     mutable int64_t comparisons_ = 0;
     AlignmentTotals totals_;

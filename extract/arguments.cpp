@@ -7,12 +7,14 @@
 namespace {
 
 enum Option {
-    band, fec, force, byPosition, report, verify, whole, clockForm, every, size, format, bandRows
+    band, fec, force, byPosition, report, verify, whole, clockForm, every, size, format, bandRows,
+    pair
 };
 constexpr OptionSpec options[] = {
     {"--band", nullptr},  {"--fec", "K"},       {"--force", nullptr}, {"--by-position", nullptr},
     {"--report", "FILE"}, {"--verify", "DATA"}, {"--whole", nullptr}, {"--clock", nullptr},
-    {"--every", "S"},     sizeOption,           formatOption,         bandRowsOption};
+    {"--every", "S"},     sizeOption,           formatOption,         bandRowsOption,
+    {"--pair", "STAMPED PAIRED", 2}};
 
 // A day between running summaries is as rare as one is useful.
 constexpr int mostSecondsBetweenSummaries = 86400;
@@ -65,6 +67,10 @@ bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args, Usag
             if (!takeVideoOption(line, options[arg.option], arg.value, args.videoOptions))
                 return false;
             break;
+        case pair:
+            args.stamped = arg.value;
+            args.paired = arg.second;
+            break;
         }
     }
     if (line.failed())
@@ -76,9 +82,10 @@ bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args, Usag
     if (clock && args.fecDataBytes != 0)
         return line.refuseAll("--fec: --clock records carry their own code (K = 40)");
     if (args.data != nullptr) {
-        // Only a report is written in this form, so only it can be forced.
-        if (args.force && args.report == nullptr)
-            return line.refuseAll("--force: with --verify only a report is written");
+        // Only a report and PAIRED are written in this form, so only they
+        // can be forced.
+        if (args.force && args.report == nullptr && args.paired == nullptr)
+            return line.refuseAll("--force: with --verify only a report or PAIRED is written");
         if (line.nameCount() != 1)
             return false;
         args.form = ExtractForm::verify;
@@ -89,6 +96,8 @@ bool parseExtractArgs(int argc, const char* const* argv, ExtractArgs& args, Usag
         return line.refuseAll("--by-position: only --verify compares frames with records");
     if (args.whole)
         return line.refuseAll("--whole: only --verify checks the records of DATA");
+    if (args.paired != nullptr)
+        return line.refuseAll("--pair: only --verify finds the source frame of each frame");
     if (clock) {
         if (args.force && args.report == nullptr)
             return line.refuseAll("--force: with --clock only a report is written");

@@ -27,6 +27,8 @@ struct ExtractArgs {
     const char* payloads = nullptr; // the extract form's output
     const char* data = nullptr;     // the verify form's watermark data
     VideoOptions videoOptions;      // --size, --format, --band-rows
+    const char* stamped = nullptr;  // --pair: the stamped source, frame k carrying record k
+    const char* paired = nullptr;   // --pair: the source frame of every frame of VIDEO
 };
 
 // Options may stand in any order before, between or after the names; "-"

@@ -46,6 +46,7 @@ FrameMatch matchByPosition(FrameCheck& check, int64_t frame)
     match.record = std::min<int64_t>(frame, static_cast<int64_t>(store.records.size()) - 1);
     match.step = Step::inStep;
     match.pastEnd = frame >= check.data->wholeRecords;
+    match.expected = frame;
     check.tally.recordsUsed = match.record + 1;
     return match;
 }

@@ -10,12 +10,14 @@
 #include "alignment.h"
 #include "arguments.h"
 #include "packing_check.h"
+#include "pairing.h"
 #include "payload_reader.h"
 #include "stream_io.h"
 #include "tally.h"
 #include "watermark.h"
 
 struct ClockPass;
+struct PairedVideo;
 
 struct FrameCheck {
     const ExtractArgs* args = nullptr;
@@ -30,7 +32,8 @@ struct FrameCheck {
     PackingCheck packing; // with --fec: whether K fits the payloads
     bool refused = false; // the payloads were packed with another K
     Tally tally;
-    ClockPass* clock = nullptr; // --clock: frames carry clock records
+    ClockPass* clock = nullptr;     // --clock: frames carry clock records
+    PairedVideo* pairing = nullptr; // --pair: each frame's source frame is written
 };
 
 // One frame, as found.
@@ -43,6 +46,7 @@ struct FrameVerdict {
     int bits = 0;        // bit errors against the matched record
     bool band = true;    // looks stamped, or its record vouches for it
     bool ranOut = false; // the first frame past the data's whole records
+    PairChoice pair;     // --pair: the stamped frame it is paired with
 };
 
 // What a pass returns when a stop signal ended it: nothing to say but the

@@ -3,6 +3,7 @@
 #include <cinttypes>
 
 #include "clock_pass.h"
+#include "paired_video.h"
 
 namespace {
 
@@ -116,10 +117,16 @@ void saySummaryLine(const FrameCheck& check)
                           t.firstRecord, t.lastRecord, t.matched, t.missing, t.repeated,
                           t.outOfOrder);
     }
+    char pairs[80] = "";
+    if (check.pairing != nullptr) {
+        const PairTally& p = check.pairing->tally;
+        std::snprintf(pairs, sizeof pairs, "; paired %" PRId64 " %s, %" PRId64 " by expectation",
+                      p.frames, plural(p.frames, "frame", "frames"), p.byExpectation);
+    }
     printNow(stderr,
              "checked %" PRId64 " %s, %" PRId64 " differ, %" PRId64
-             " bit %s, smallest margin %.2f%s%s\n",
+             " bit %s, smallest margin %.2f%s%s%s\n",
              tally.frames, plural(tally.frames, "frame", "frames"), tally.differing,
              tally.bitErrors, plural(tally.bitErrors, "error", "errors"), tally.smallestMargin,
-             timing, code);
+             timing, code, pairs);
 }

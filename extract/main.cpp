@@ -15,6 +15,7 @@
 #include "frame_check.h"
 #include "frame_messages.h"
 #include "named_files.h"
+#include "paired_video.h"
 #include "payload_reader.h"
 #include "platform.h"
 #include "records.h"
@@ -30,7 +31,7 @@ namespace {
 constexpr const char* usageText =
     "usage: wmextract [--band] [--fec K] [--force] [--report FILE] VIDEO PAYLOADS\n"
     "       wmextract [--band] [--fec K] [--by-position] [--whole] [--report FILE]\n"
-    "                 --verify DATA VIDEO\n"
+    "                 [--pair STAMPED PAIRED] --verify DATA VIDEO\n"
     "       wmextract [--band] [--report FILE] --clock VIDEO\n"
     "       wmextract --help | --version\n"
     "Reads the watermark band of every whole frame of VIDEO, YUV 4:2:0: a\n"
@@ -48,7 +49,10 @@ constexpr const char* usageText =
     "repeated and re-timed frames are followed, and names every frame that\n"
     "differs from its record, is unidentified or breaks the order;\n"
     "--by-position compares frame k with record k instead; --whole also asks\n"
-    "that every record of DATA be shown, in step. --report writes a CSV line\n"
+    "that every record of DATA be shown, in step. --pair writes to PAIRED, for\n"
+    "every frame of VIDEO, the frame of STAMPED (the stamped source: frame k\n"
+    "carries record k) that it shows, or where the order puts it, for quality\n"
+    "metrics; the report says which (paired). --report writes a CSV line\n"
     "for every frame (frame,record,bit_errors,margin,...). With --band, VIDEO\n"
     "holds only the band: R luma rows of W samples a frame (3840 bytes at\n"
     "1920x1080). With --fec K, payloads are wmpack's records: each is\n"
@@ -58,8 +62,8 @@ constexpr const char* usageText =
     "a restarted source, and sums up the latency from stamping to reading;\n"
     "its report has the columns frame,run,counter,stamped_ns,arrived_ns,\n"
     "latency_ms,step. In every form, --every S prints the summary line so\n"
-    "far every S seconds. '-' is standard input for VIDEO or DATA and\n"
-    "standard output for PAYLOADS or the report.\n"
+    "far every S seconds. '-' is standard input for VIDEO, DATA or STAMPED\n"
+    "and standard output for PAYLOADS, PAIRED or the report.\n"
     "Exit status: 0 success, 1 usage, 2 a file cannot be opened, 3 a frame\n"
     "differs, is unidentified or uncorrectable, a record is not shown in step\n"
     "(--whole), or VIDEO has no whole frame, 4 every payload is exact but\n"
@@ -81,10 +85,21 @@ int passFrame(FrameCheck& check, size_t recordSize)
     if (const int status = checkFrame(check, verdict))
         return status;
     sayFrame(check, verdict);
+    if (check.pairing != nullptr) {
+        if (const int status = pairFrame(*check.pairing, check, verdict))
+            return status;
+    }
     if (check.data == nullptr && !writePiece(check.payloads, verdict.payload.data(), recordSize))
         return transferFailure("error writing payload file", check.payloads.stream.name, errno);
+    const uint64_t reportKept = check.report.kept;
     if (check.report.stream.pFile != nullptr && !writeReportLine(check.report, check, verdict))
         return transferFailure("error writing report file", check.report.stream.name, errno);
+    // PAIRED's frame last: a failure keeps it and the report in step.
+    if (check.pairing != nullptr && !writePairedFrame(*check.pairing, verdict)) {
+        check.report.kept = reportKept;
+        return transferFailure("error writing paired video file", check.pairing->out.stream.name,
+                               errno);
+    }
     return 0;
 }
 
@@ -267,6 +282,12 @@ int extractMain(int argc, char** argv)
             return reportReason(2, "cannot open watermark data file", data.data.name,
                                 openFailureReason(data.data.name, errno, {}));
     }
+    PairedVideo pairing;
+    if (args.stamped != nullptr) {
+        if (const int status =
+                openStamped(pairing, args.stamped, video.stream.pFile, data.data.pFile))
+            return status;
+    }
 
     FrameCheck check;
     // From here a stop ends the pass at a frame boundary, said.
@@ -343,24 +364,53 @@ int extractMain(int argc, char** argv)
         if (!args.byPosition && !oneRecord)
             check.aligner = &aligner;
     }
+    if (args.stamped != nullptr) {
+        // PAIRED repeats VIDEO's layout, each frame with VIDEO's FRAME line;
+        // STAMPED, raw or not, must have VIDEO's size and samples.
+        pairing.videoLayout = video.layout;
+        pairing.videoLine = &video.line;
+        pairing.videoName = video.stream.name;
+        const FrameGeometry& g = video.layout.geometry;
+        const int status =
+            startPairing(pairing, VideoOptions{g.width, g.height, g.bitDepth, g.bandRows});
+        if (status != 0) {
+            releaseFrameBuffer();
+            if (status == statusStopped)
+                endByStop(check);
+            return status;
+        }
+        check.pairing = &pairing;
+    }
     if (stopSignalSeen() != 0) {
         releaseFrameBuffer();
         endByStop(check);
     }
     // A report goes to standard output only where the payloads do not.
-    Stream payloadOwner, reportOwner;
-    const bool opened = (!extract || openOutput(args.payloads, "cannot open payload file", args,
-                                                {{video.stream.pFile, "it is the video itself"}},
-                                                check.payloads, payloadOwner)) &&
-                        (args.report == nullptr ||
-                         openOutput(args.report, "cannot open report file", args,
-                                    {{video.stream.pFile, "it is the video itself"},
-                                     {data.data.pFile, "it is the watermark data file"},
-                                     {check.payloads.stream.pFile, "it is the payload file"}},
-                                    check.report, reportOwner));
+    Stream payloadOwner, reportOwner, pairedOwner;
+    FILE* const pStamped = pairing.stamped.input.stream.pFile;
+    const bool opened =
+        (!extract || openOutput(args.payloads, "cannot open payload file", args,
+                                {{video.stream.pFile, "it is the video itself"}}, check.payloads,
+                                payloadOwner)) &&
+        (args.paired == nullptr || openOutput(args.paired, "cannot open paired video file", args,
+                                              {{video.stream.pFile, "it is the video itself"},
+                                               {data.data.pFile, "it is the watermark data file"},
+                                               {pStamped, "it is the stamped video file"}},
+                                              pairing.out, pairedOwner)) &&
+        (args.report == nullptr ||
+         openOutput(args.report, "cannot open report file", args,
+                    {{video.stream.pFile, "it is the video itself"},
+                     {data.data.pFile, "it is the watermark data file"},
+                     {check.payloads.stream.pFile, "it is the payload file"},
+                     {pStamped, "it is the stamped video file"},
+                     {pairing.out.stream.pFile, "it is the paired video file"}},
+                    check.report, reportOwner));
     int status = opened ? 0 : 2;
+    if (status == 0 && check.pairing != nullptr && !startPairedVideo(pairing))
+        status = reportFailure(5, "error writing paired video file", args.paired, errno);
     if (status == 0 && check.report.stream.pFile != nullptr &&
-        !(clock ? startClockReport(check.report) : startReport(check.report)))
+        !(clock ? startClockReport(check.report)
+                : startReport(check.report, check.pairing != nullptr)))
         status = reportFailure(5, "error writing report file", check.report.stream.name, errno);
     if (status == 0) {
         try {
@@ -376,14 +426,17 @@ int extractMain(int argc, char** argv)
     if (check.refused) {
         check.payloads.kept = 0;
         check.report.kept = 0;
+        pairing.out.kept = 0;
     }
     if (status != 0) {
         keepWhole(check.payloads, "cannot cut back payload file");
         keepWhole(check.report, "cannot cut back report file");
+        keepWhole(pairing.out, "cannot cut back paired video file");
     }
     const int closed =
-        std::max(closeOutput(check.report, reportOwner, "error writing report file"),
-                 closeOutput(check.payloads, payloadOwner, "error writing payload file"));
+        std::max({closeOutput(check.report, reportOwner, "error writing report file"),
+                  closeOutput(check.payloads, payloadOwner, "error writing payload file"),
+                  closeOutput(pairing.out, pairedOwner, "error writing paired video file")});
     if (status == statusStopped)
         endByStop(check);
     if (status == 0)

@@ -25,10 +25,13 @@ const char* stepName(Step step)
 
 } // namespace
 
-bool startReport(PieceOutput& report)
+bool startReport(PieceOutput& report, bool paired)
 {
     static const char header[] = "frame,record,bit_errors,margin,next_bits,step,ambiguous\n";
-    return writePiece(report, header, sizeof header - 1);
+    static const char pairedHeader[] =
+        "frame,record,bit_errors,margin,next_bits,step,ambiguous,paired\n";
+    return paired ? writePiece(report, pairedHeader, sizeof pairedHeader - 1)
+                  : writePiece(report, header, sizeof header - 1);
 }
 
 bool writeReportLine(PieceOutput& report, const FrameCheck& check, const FrameVerdict& v)
@@ -50,5 +53,10 @@ bool writeReportLine(PieceOutput& report, const FrameCheck& check, const FrameVe
         length = std::snprintf(line, sizeof line, "%" PRId64 ",%" PRId64 ",%d,%.2f,%d,%s,%d\n",
                                v.frame, m.record, v.bits, v.margin, m.nextBits, stepName(m.step),
                                m.ambiguous ? 1 : 0);
+    // A paired frame's line ends with how its source frame was chosen.
+    if (v.pair.by != PairedBy::none && length > 0)
+        length = std::snprintf(line + length - 1, sizeof line - static_cast<size_t>(length) + 1,
+                               ",%s\n", pairedByName(v.pair.by)) +
+                 length - 1;
     return writePiece(report, line, static_cast<size_t>(length));
 }

@@ -4,8 +4,9 @@
 
 #include "frame_check.h"
 
-// Writes the header line; false, with errno set, on failure.
-bool startReport(PieceOutput& report);
+// Writes the header line, with the column `paired` where frames are
+// paired; false, with errno set, on failure.
+bool startReport(PieceOutput& report, bool paired = false);
 
 // Writes the frame's line, whole, at once; false, with errno set, on
 // failure.

@@ -49,9 +49,12 @@ bool CommandLine::next(CommandArg& arg)
         last_ = static_cast<int>(i);
         arg.option = last_;
         if (table_[i].valueName != nullptr) {
-            if (at_ == argc_)
-                return fail("%s needs a value (%s)", word, table_[i].valueName);
+            const bool two = table_[i].values == 2;
+            if (argc_ - at_ < (two ? 2 : 1))
+                return fail(two ? "%s needs two values (%s)" : "%s needs a value (%s)", word,
+                            table_[i].valueName);
             arg.value = argv_[at_++];
+            arg.second = two ? argv_[at_++] : nullptr;
         }
         return true;
     }
@@ -61,7 +64,10 @@ bool CommandLine::next(CommandArg& arg)
 bool CommandLine::refuse(const char* reason)
 {
     const OptionSpec& option = table_[last_];
-    if (option.valueName != nullptr)
+    if (option.valueName != nullptr && option.values == 2)
+        std::snprintf(error_.text, sizeof error_.text, "%s %s %s: %s", option.name, argv_[at_ - 2],
+                      argv_[at_ - 1], reason);
+    else if (option.valueName != nullptr)
         std::snprintf(error_.text, sizeof error_.text, "%s %s: %s", option.name, argv_[at_ - 1],
                       reason);
     else

@@ -11,12 +11,14 @@
 struct OptionSpec {
     const char* name;      // "--fec"
     const char* valueName; // what its value is called ("K"), or nullptr for a flag
+    int values = 1;        // 2 for an option followed by two ("--pair STAMPED PAIRED")
 };
 
 // One option as the parser hands it back.
 struct CommandArg {
-    int option = -1;             // its index in the table
-    const char* value = nullptr; // its value, or nullptr for a flag
+    int option = -1;              // its index in the table
+    const char* value = nullptr;  // its value, or nullptr for a flag
+    const char* second = nullptr; // the second value of an option that takes two
 };
 
 // Why a command line was refused: empty for a plain usage error (the wrong

@@ -32,8 +32,10 @@ FILE* openOutputName(const char* name, std::initializer_list<FILE*> inputs, Stre
         errno = EBADF;
         return nullptr;
     }
+    // Standard output already taken by another output is that output,
+    // whether or not the platform can tell a pipe's identity.
     for (FILE* pInput : inputs) {
-        if (isSameFile(stdout, pInput)) {
+        if (pInput == stdout || isSameFile(stdout, pInput)) {
             errno = EBUSY;
             return nullptr;
         }
@@ -51,7 +53,8 @@ const char* openFailureReason(const char* name, int err, std::initializer_list<H
         return "standard output was closed";
     for (const HeldFile& input : inputs) {
         if (input.pFile != nullptr &&
-            (standard ? isSameFile(stdout, input.pFile) : namesOpenFile(name, input.pFile)))
+            (standard ? input.pFile == stdout || isSameFile(stdout, input.pFile)
+                      : namesOpenFile(name, input.pFile)))
             return input.refusal;
     }
     if (err == EAGAIN)
@@ -63,13 +66,13 @@ FILE* openFreshOutput(const char* name, bool force, std::initializer_list<HeldFi
                       Stream& owner, const char*& reason)
 {
     reason = nullptr;
-    std::array<FILE*, 3> files{};
+    std::array<FILE*, 5> files{};
     size_t count = 0;
     for (const HeldFile& input : inputs) {
         if (count < files.size())
             files[count++] = input.pFile;
     }
-    FILE* pFile = openOutputName(name, {files[0], files[1], files[2]}, owner);
+    FILE* pFile = openOutputName(name, {files[0], files[1], files[2], files[3], files[4]}, owner);
     if (pFile == nullptr)
         reason = openFailureReason(name, errno, inputs);
     // The file opened is the one asked, not whatever the name meant a

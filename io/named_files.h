@@ -30,7 +30,8 @@ struct HeldFile {
 const char* openFailureReason(const char* name, int err, std::initializer_list<HeldFile> inputs);
 
 // Opens an output that the run fills from scratch (payloads, packed
-// records, a report) and empties it: never one of `inputs` (at most three),
+// records, a report, a paired video) and empties it: never one of `inputs`
+// (at most five),
 // and never a file that already holds data unless `force`, since two names
 // swapped on the command line would otherwise replace the data with what
 // was read. nullptr on failure, with `reason` in words.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "alignment.h"
+#include "pairing.h"
 
 namespace {
 
@@ -238,4 +239,64 @@ TEST(Alignment, NextBitsOfAnExactFrameIsItsNearestOtherRecordAtABoundedCost)
         ASSERT_EQ(inStep.match(r.data()).bitErrors, 0);
     const auto frames = static_cast<int64_t>(large.records.size());
     EXPECT_LE(inStep.comparisons(), frames * (2 * searchBehind + 2));
+}
+
+namespace {
+
+// Runs the frames carrying `records` (-1: a random payload; frame
+// `noBand` does not look stamped) and writes the stamped frame each is
+// paired with, and "e" where the order chose it, one per frame.
+std::string pair(FrameAligner& aligner, const RecordStore& store, const std::vector<int>& records,
+                 int noBand = -1)
+{
+    std::string out;
+    std::mt19937 rng(98);
+    int frame = 0;
+    for (int r : records) {
+        Record payload{};
+        if (r >= 0)
+            payload = damaged(store.records[static_cast<size_t>(r)], 40);
+        else
+            for (uint8_t& b : payload)
+                b = static_cast<uint8_t>(rng());
+        const FrameMatch m = aligner.match(payload.data());
+        const PairChoice c = choosePair(m, frame++ != noBand, true);
+        out += std::to_string(c.source) + (c.by == PairedBy::expected ? " e\n" : "\n");
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(Pairing, EachFrameGetsTheStampedFrameOfItsRecord)
+{
+    RecordStore store = randomRecords(20, 11);
+    // A later start, drops, a repeat and a swap, all identified: their own
+    // records, whatever the order.
+    FrameAligner timing(store);
+    EXPECT_EQ(pair(timing, store, {3, 4, 6, 6, 8, 7, 9}), "3\n4\n6\n6\n8\n7\n9\n");
+    // Unidentified frames stand where the order puts them: after the last
+    // identified frame, one a frame, and at their own position before the
+    // first; a frame without a band likewise, whatever it matched.
+    FrameAligner gaps(store);
+    EXPECT_EQ(pair(gaps, store, {-1, -1, 2, 3, -1, -1, 9, 13, 11}, 7),
+              "0 e\n1 e\n2\n3\n4 e\n5 e\n9\n10 e\n11\n");
+}
+
+TEST(Pairing, FramesTheContentCannotTellApartArePairedByTheOrder)
+{
+    // Records 1 and 4 hold one content: a frame showing it keeps the one
+    // the order chose, marked.
+    RecordStore store = randomRecords(8, 12);
+    store.records[4] = store.records[1];
+    FrameAligner repeated(store);
+    EXPECT_EQ(pair(repeated, store, {0, 1, 2, 3, 4, 5}), "0\n1 e\n2\n3\n4 e\n5\n");
+
+    // Past the end of the data every frame carries the last record again:
+    // the stamped frames after it, one a frame, counted on through an
+    // unidentified one, and back to records once another is shown.
+    RecordStore four = randomRecords(4, 13);
+    FrameAligner ranOut(four);
+    EXPECT_EQ(pair(ranOut, four, {0, 1, 2, 3, 3, 3, -1, 3, 1, 2}),
+              "0\n1\n2\n3\n4 e\n5 e\n6 e\n7 e\n1\n2\n");
 }

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #endif
 
+#include <algorithm>
+
 #include "tool_runner.h"
 
 namespace {
@@ -391,4 +393,52 @@ TEST_F(FfmpegChain, HdrAndRenditionRecipesRunAsPrinted)
               0);
     expectClean(runTool("/bin/bash", {"-c", cd + asY4m}), 8);
     expectClean(runTool("/bin/bash", {"-c", cd + asBand}), 8);
+}
+
+// Through a drop and a frame-rate conversion and libx264, --pair gives each
+// decoded frame its own source frame: PAIRED is the same timing filter
+// applied to the stamped source without the encoder, and psnr's per-frame
+// statistics on the decoded video and PAIRED are those on it and the true
+// source frames, a line a frame of the report.
+TEST_F(FfmpegChain, PairedFramesScoreEachDecodedFrameAgainstItsOwnSource)
+{
+    const std::string src = dir.path("src.yuv"), st = dir.path("st.yuv");
+    ASSERT_EQ(shell(kSource + shellQuote(src)).status, 0);
+    ASSERT_EQ(runTool(kStamp, {src, dir.path("wm.bin"), st}).status, 0);
+    const auto psnr = [&](const std::string& video, const std::string& reference,
+                          const std::string& stats) {
+        const RunResult r = shell("ffmpeg -nostdin -loglevel error" + kRaw + "-i " +
+                                  shellQuote(video) + kRaw + "-i " + shellQuote(reference) +
+                                  " -lavfi psnr=stats_file=" + shellQuote(stats) + " -f null -");
+        EXPECT_EQ(r.status, 0) << r.err;
+        return readFile(stats);
+    };
+    for (const auto& [filter, frames] : std::vector<std::pair<std::string, long>>{
+             {"select=not(eq(mod(n\\,7)\\,6)),setpts=N/25/TB", 22}, {"fps=30", 30}}) {
+        const std::string truth = dir.path("truth.yuv"), video = dir.path("v.yuv");
+        ASSERT_EQ(shell("ffmpeg -nostdin -loglevel error -y" + kRaw + "-i " + shellQuote(st) +
+                        " -vf '" + filter + "' -f rawvideo " + shellQuote(truth))
+                      .status,
+                  0);
+        ASSERT_EQ(shell("ffmpeg -nostdin -loglevel error -y" + kRaw + "-i " + shellQuote(st) +
+                        " -vf '" + filter +
+                        "' -c:v libx264 -preset medium -crf 23 -f matroska - | ffmpeg -nostdin "
+                        "-loglevel error -y -i - -fps_mode passthrough -f rawvideo " +
+                        shellQuote(video))
+                      .status,
+                  0);
+        const RunResult r =
+            runTool(kExtract, {"--report", dir.path("r.csv"), "--force", "--pair", st,
+                               dir.path("p.yuv"), "--verify", dir.path("wm.bin"), video});
+        EXPECT_EQ(r.status, 4) << filter << "\n" << r.err;
+        EXPECT_NE(r.err.find("; paired " + std::to_string(frames) + " frames, 0 by expectation\n"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(readFile(dir.path("p.yuv")), readFile(truth)) << filter;
+        const Bytes paired = psnr(video, dir.path("p.yuv"), dir.path("paired.log"));
+        EXPECT_EQ(paired, psnr(video, truth, dir.path("truth.log"))) << filter;
+        const Bytes report = readFile(dir.path("r.csv"));
+        EXPECT_EQ(std::count(paired.begin(), paired.end(), '\n'), frames);
+        EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), frames + 1);
+    }
 }

@@ -129,6 +129,11 @@ bool fileExists(const std::string& path);
 Bytes makeVideo(int frames, size_t extraBytes, uint32_t seed);
 Bytes makeRandomBytes(size_t count, uint32_t seed);
 
+// Both rows of a band carrying `payload`, as wmstamp writes them at
+// 1920x1080 into the 3,840 bytes of `band`: runs of 8 samples, most
+// significant pair first, levels 16, 89, 162, 235.
+void encodeRecord(const Bytes& payload, Bytes& band);
+
 // The payload the watermark data must yield for frame n: record n while it
 // lasts, a short last record padded with zeros, then the last one again.
 Bytes expectedPayload(const Bytes& wmData, size_t frame);

@@ -34,18 +34,6 @@ Stamped stampClip(const TempDir& dir, int frames, size_t dataBytes, size_t extra
     return s;
 }
 
-// Both rows of a band carrying `payload`, as wmstamp writes them: runs of
-// 8 samples, most significant pair first, levels 16, 89, 162, 235.
-void encodeRecord(const Bytes& payload, Bytes& band)
-{
-    const uint8_t levels[4] = {16, 89, 162, 235};
-    for (size_t run = 0; run < 240; ++run) {
-        const unsigned symbol = (payload[run / 4] >> (6 - 2 * (run % 4))) & 3u;
-        std::fill_n(band.begin() + static_cast<long>(run * 8), 8, levels[symbol]);
-    }
-    std::copy(band.begin(), band.begin() + 1920, band.begin() + 1920);
-}
-
 // The bits in which record r of `data` differs from the nearest of its
 // other records.
 int nearestOther(const Bytes& data, int r)
@@ -298,7 +286,7 @@ TEST(Wmextract, ExitStatuses)
              {{s.video, "a", "b"}, ""},
              {{"--bogus", s.video}, "unknown option --bogus"},
              {{"--force", "--verify", s.wm, s.video},
-              "--force: with --verify only a report is written"},
+              "--force: with --verify only a report or PAIRED is written"},
              {{"--verify", s.wm, "--verify", s.wm, s.video}, "--verify is given twice"},
              {{"--fec", "10", "--verify", s.wm, s.video}, "--fec 10: K is 20 to 58"},
              {{"--fec", "40x", s.video, "p.bin"}, "--fec 40x: K is 20 to 58"},

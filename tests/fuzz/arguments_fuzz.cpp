@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
          (e.form == ExtractForm::extract && e.payloads == nullptr) ||
          (e.fecDataBytes != 0 && (e.fecDataBytes < 20 || e.fecDataBytes > 58)) ||
          (e.form == ExtractForm::clock && (e.fecDataBytes != 0 || e.payloads != nullptr)) ||
-         e.everyMs < 0 || e.everyMs > 86400000))
+         e.everyMs < 0 || e.everyMs > 86400000 || (e.stamped != nullptr) != (e.paired != nullptr) ||
+         (e.paired != nullptr && e.form != ExtractForm::verify)))
         std::abort();
     PackArgs p;
     if (parsePackArgs(argc, argv.data(), p, error) && p.form == PackForm::pack &&

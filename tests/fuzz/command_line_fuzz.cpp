@@ -11,8 +11,12 @@
 
 namespace {
 
-constexpr OptionSpec table[] = {
-    {"--band", nullptr}, {"--fec", "K"}, {"--report", "FILE"}, {"--force", nullptr}};
+constexpr OptionSpec table[] = {{"--band", nullptr},
+                                {"--fec", "K"},
+                                {"--report", "FILE"},
+                                {"--force", nullptr},
+                                {"--pair", "A B", 2}};
+constexpr int options = 5;
 
 } // namespace
 
@@ -33,16 +37,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const std::string& w : words)
         argv.push_back(w.c_str());
     UsageError error;
-    CommandLine line(static_cast<int>(argv.size()), argv.data(), table, 4, error);
+    CommandLine line(static_cast<int>(argv.size()), argv.data(), table, options, error);
     CommandArg arg;
     unsigned seen = 0;
-    int options = 0;
+    int given = 0;
     while (line.next(arg)) {
-        if (arg.option < 0 || arg.option >= 4 || (seen >> arg.option & 1u) != 0 ||
-            (arg.value != nullptr) != (table[arg.option].valueName != nullptr))
+        if (arg.option < 0 || arg.option >= options || (seen >> arg.option & 1u) != 0 ||
+            (arg.value != nullptr) != (table[arg.option].valueName != nullptr) ||
+            (arg.second != nullptr) != (table[arg.option].values == 2))
             std::abort();
         seen |= 1u << arg.option;
-        ++options;
+        ++given;
     }
     if (line.asked() != Asked::nothing && (argv.size() != 2 || line.failed()))
         std::abort();
@@ -51,10 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!line.failed() && line.asked() == Asked::nothing) {
         // Every word is an option, a value, a name or the one "--".
         int values = 0;
-        for (int i = 0; i < 4; ++i)
-            values += (seen >> i & 1u) != 0 && table[i].valueName != nullptr ? 1 : 0;
-        const int given = static_cast<int>(argv.size()) - 1;
-        const int rest = given - options - values - line.nameCount();
+        for (int i = 0; i < options; ++i)
+            values += (seen >> i & 1u) != 0 && table[i].valueName != nullptr ? table[i].values : 0;
+        const int typed = static_cast<int>(argv.size()) - 1;
+        const int rest = typed - given - values - line.nameCount();
         if (rest != 0 && rest != 1)
             std::abort();
     }

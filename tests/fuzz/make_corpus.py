@@ -90,7 +90,8 @@ def main():
                  "--data-bytes 32 --force data.bin packed.bin", "--help", "--fec 58 - -",
                  "--clock --every 0.5 --report - -", "--clock - -",
                  "--size 1280x720 --format yuv420p10le src.yuv wm.bin out.yuv",
-                 "--band --band-rows 8 --size 426x240 --verify ids.bin -"):
+                 "--band --band-rows 8 --size 426x240 --verify ids.bin -",
+                 "--report - --pair stamped.yuv paired.yuv --verify wm.bin decoded.yuv"):
         seeds["arguments"].append(line.replace(" ", "\0").encode())
     seeds["command_line"] = list(seeds["arguments"])
     # The header and first frame header of real streams, as ffmpeg writes them.
