@@ -305,7 +305,7 @@ TEST(FileSystems, AFullDiskWithSharedBlocksKeepsOnlyStampedFrames)
 
 // A source on standard input is read from where the shell left it, on the
 // path each file system takes; and a stop while a clone holds frames not
-// yet stamped cuts them off.
+// yet stamped (waiting on the data, or just after the clone) cuts them off.
 TEST(FileSystems, WhereTheSourceStandsAndWhatAStopLeaves)
 {
     TempDir dir;
@@ -348,6 +348,18 @@ TEST(FileSystems, WhereTheSourceStandsAndWhatAStopLeaves)
     EXPECT_EQ(checkStampedVideo(Bytes(video.begin(), video.begin() + 2 * kFrame), data,
                                 readFile(xfs.path("stopped.yuv"))),
               "");
+#ifdef WM_STOP_SHIM
+    // A stop that comes just after a clone, before any frame is stamped,
+    // leaves none of the cloned source frames behind.
+    writeFile(dir.path("wm.bin"), data);
+    const RunResult cut = runTool(
+        "/usr/bin/env", {"ASAN_OPTIONS=verify_asan_link_order=0",
+                         std::string("LD_PRELOAD=") + WM_STOP_SHIM, kStamp, xfs.path("src.yuv"),
+                         dir.path("wm.bin"), xfs.path("cut.yuv")});
+    EXPECT_EQ(cut.signal, SIGTERM);
+    EXPECT_EQ(cut.out, kBanner + "Interrupted after 0 frames\n");
+    EXPECT_EQ(readFile(xfs.path("cut.yuv")).size(), 0u);
+#endif
 }
 
 // The clock form on the copy path: each frame's time is taken as it is
