@@ -421,3 +421,49 @@ TEST(Clock, LiveReportEveryAndStops)
     }
 #endif
 }
+
+// The clock form at other sizes and depths: a 10-bit YUV4MPEG2 stream keeps
+// its header and FRAME lines and reads in step; raw frames at --size with a
+// taller band read with the same options, and a dropped frame is named.
+TEST(Clock, OtherSizesDepthsAndStreamsReadInStep)
+{
+    TempDir dir;
+    const FrameShape at720{1280, 720, 10, 2};
+    const std::string header = "YUV4MPEG2 W1280 H720 F50:1 Ip A1:1 C420p10 XYSCSS=420P10\n";
+    const std::vector<std::string> lines = {"FRAME\n", "FRAME Ib\n"};
+    const Bytes raw = makeRandomBytes(5 * at720.frameBytes(), 66);
+    const Bytes src = y4mStream(header, lines, raw, at720.frameBytes());
+    writeFile(dir.path("src.y4m"), src);
+    RunResult r = runTool(kStamp, {"--clock", dir.path("src.y4m"), dir.path("out.y4m")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Bytes out = readFile(dir.path("out.y4m"));
+    ASSERT_EQ(out.size(), src.size());
+    EXPECT_EQ(std::string(out.begin(), out.begin() + static_cast<long>(header.size())), header);
+    r = runTool(kExtract, {"--clock", "--report", dir.path("r.csv"), dir.path("out.y4m")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(matchesWhole(r.err, summaryPattern(5, 0, 0, 0, 0, 0))) << r.err;
+    std::string csvHeader;
+    const auto report = reportLines(readFile(dir.path("r.csv")), csvHeader);
+    ASSERT_EQ(report.size(), 5u);
+    EXPECT_EQ(report[4].counter, "4");
+
+    const FrameShape at360{640, 360, 8, 4};
+    const std::vector<std::string> opts = {"--size", "640x360", "--band-rows", "4"};
+    writeFile(dir.path("src.yuv"), makeRandomBytes(4 * at360.frameBytes(), 67));
+    std::vector<std::string> args = opts;
+    args.insert(args.end(), {"--clock", dir.path("src.yuv"), dir.path("out.yuv")});
+    ASSERT_EQ(runTool(kStamp, args).status, 0);
+    const Bytes stamped = readFile(dir.path("out.yuv"));
+    const auto frame = static_cast<long>(at360.frameBytes());
+    Bytes dropped;
+    for (long k : {0, 1, 3})
+        dropped.insert(dropped.end(), stamped.begin() + k * frame, stamped.begin() + (k + 1) * frame);
+    writeFile(dir.path("v.yuv"), dropped);
+    args = opts;
+    args.insert(args.end(), {"--clock", dir.path("v.yuv")});
+    r = runTool(kExtract, args);
+    EXPECT_EQ(r.status, 4);
+    EXPECT_TRUE(matchesWhole(r.err, "counter 2 missing before frame 2\n" +
+                                        summaryPattern(3, 1, 0, 0, 0, 0)))
+        << r.err;
+}
