@@ -21,10 +21,28 @@ FILE* openInputName(const char* name, Stream& owner)
     return owner.get();
 }
 
+namespace {
+
+// Whether the file opened is standard error where that is a
+// regular file: the messages written there would overwrite an output that
+// starts at its beginning, and the output them. A terminal or a pipe has
+// no such offset.
+bool isMessagesFile(FILE* pFile)
+{
+    uint64_t bytes = 0;
+    return bytesLeftInFile(stderr, bytes) && isSameFile(pFile, stderr);
+}
+
+} // namespace
+
 FILE* openOutputName(const char* name, std::initializer_list<FILE*> inputs, Stream& owner)
 {
     if (!isStandardStreamName(name)) {
         owner.reset(openOutputFile(name, inputs));
+        if (owner.get() != nullptr && isMessagesFile(owner.get())) {
+            owner.reset();
+            errno = EBUSY;
+        }
         return owner.get();
     }
     // What goes to a standard output closed at start would vanish.
@@ -57,6 +75,8 @@ const char* openFailureReason(const char* name, int err, std::initializer_list<H
                       : namesOpenFile(name, input.pFile)))
             return input.refusal;
     }
+    if (!standard && err == EBUSY && namesOpenFile(name, stderr))
+        return "it is standard error, where the messages go";
     if (err == EAGAIN)
         return "another program is using it";
     return ioReason(err);

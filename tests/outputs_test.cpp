@@ -142,3 +142,46 @@ TEST(Outputs, AFileRenamedOverAnEmptyOutputIsNotEmptied)
     }
 #endif
 }
+
+// An output named as the file standard error goes to would be written from
+// its start under the messages written there: refused in every program,
+// and the messages are all the file holds. A standard error that is a pipe
+// (here, the test's) has no such offset and takes a report as asked.
+TEST(Outputs, TheFileOfStandardErrorIsNoOutput)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: /dev/stderr and shell redirections";
+#else
+    TempDir dir;
+    const auto q = [&](const std::string& name) { return shellQuote(dir.path(name)); };
+    writeFile(dir.path("src.yuv"), makeVideo(2, 0, 83));
+    writeFile(dir.path("wm.bin"), makeRandomBytes(120, 84));
+    ASSERT_EQ(runTool(kStamp, {dir.path("src.yuv"), dir.path("wm.bin"), dir.path("st.yuv")}).status,
+              0);
+    const std::string why = "\"/dev/stderr\": it is standard error, where the messages go\n";
+    const struct {
+        std::string command, log;
+        int status;
+    } runs[] = {
+        {shellQuote(kStamp) + " " + q("src.yuv") + " " + q("wm.bin") + " /dev/stderr >/dev/null",
+         "wmstamp: " + why, 4},
+        {shellQuote(kExtract) + " --report /dev/stderr --verify " + q("wm.bin") + " " + q("st.yuv"),
+         "wmextract: cannot open report file " + why, 2},
+        {shellQuote(kExtract) + " " + q("st.yuv") + " /dev/stderr",
+         "wmextract: cannot open payload file " + why, 2},
+        {shellQuote(kPack) + " " + q("wm.bin") + " /dev/stderr", "wmpack: cannot open packed file " + why,
+         2},
+    };
+    for (const auto& run : runs) {
+        const RunResult r = runTool("/bin/sh", {"-c", run.command + " 2> " + q("log")});
+        EXPECT_EQ(r.status, run.status) << run.command;
+        const Bytes log = readFile(dir.path("log"));
+        EXPECT_EQ(std::string(log.begin(), log.end()), run.log) << run.command;
+    }
+    const RunResult r = runTool(kExtract, {"--report", "/dev/stderr", "--verify", dir.path("wm.bin"),
+                                           dir.path("st.yuv")});
+    EXPECT_EQ(r.status, 0);
+    const std::string start = "frame,record,bit_errors,margin,next_bits,step,ambiguous\n0,0,0,36.50,";
+    EXPECT_EQ(r.err.substr(0, start.size()), start);
+#endif
+}
