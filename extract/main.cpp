@@ -231,7 +231,9 @@ bool openOutput(const char* name, const char* what, const ExtractArgs& args,
     out.stream.name = name;
     out.stream.pFile = openFreshOutput(name, args.force, inputs, owner, reason);
     if (out.stream.pFile == nullptr) {
-        reportReason(2, what, name, reason);
+        // A stop while a named pipe waits for its reader is no failure.
+        if (stopSignalSeen() == 0)
+            reportReason(2, what, name, reason);
         return false;
     }
     startPieces(out);
@@ -261,10 +263,16 @@ int extractMain(int argc, char** argv)
     const bool clock = args.form == ExtractForm::clock;
     const bool extract = args.form == ExtractForm::extract;
 
+    FrameCheck check;
+    // From here a stop ends the pass at a frame boundary, said: a named pipe
+    // waiting for its writer included.
+    catchStopSignals();
     VideoInput video;
     video.stream.name = args.video;
     Stream videoOwner;
     video.stream.pFile = openInputName(video.stream.name, videoOwner);
+    if (video.stream.pFile == nullptr && stopSignalSeen() != 0)
+        endByStop(check);
     if (video.stream.pFile == nullptr)
         return reportReason(2, "cannot open video file", video.stream.name,
                             openFailureReason(video.stream.name, errno, {}));
@@ -278,20 +286,21 @@ int extractMain(int argc, char** argv)
             return reportReason(2, "cannot open watermark data file", data.data.name,
                                 "standard input is already the video");
         data.data.pFile = openInputName(data.data.name, dataOwner);
+        if (data.data.pFile == nullptr && stopSignalSeen() != 0)
+            endByStop(check);
         if (data.data.pFile == nullptr)
             return reportReason(2, "cannot open watermark data file", data.data.name,
                                 openFailureReason(data.data.name, errno, {}));
     }
     PairedVideo pairing;
     if (args.stamped != nullptr) {
-        if (const int status =
-                openStamped(pairing, args.stamped, video.stream.pFile, data.data.pFile))
+        const int status = openStamped(pairing, args.stamped, video.stream.pFile, data.data.pFile);
+        if (status == statusStopped)
+            endByStop(check);
+        if (status != 0)
             return status;
     }
 
-    FrameCheck check;
-    // From here a stop ends the pass at a frame boundary, said.
-    catchStopSignals();
     // What VIDEO is comes from its first bytes: a container or a picture is
     // refused before anything is written.
     char reason[320] = "";
@@ -420,6 +429,8 @@ int extractMain(int argc, char** argv)
         }
     }
     releaseFrameBuffer();
+    if (!opened && stopSignalSeen() != 0)
+        endByStop(check);
     if (!opened)
         return 2;
     // What was written under a K the payloads do not have is worth nothing.

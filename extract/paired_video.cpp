@@ -45,6 +45,8 @@ int openStamped(PairedVideo& pair, const char* name, FILE* pVideo, FILE* pData)
                             pVideo == stdin ? "standard input is already the video"
                                             : "standard input is already the watermark data file");
     stream.pFile = openInputName(name, pair.stampedOwner);
+    if (stream.pFile == nullptr && stopSignalSeen() != 0)
+        return statusStopped;
     if (stream.pFile == nullptr)
         return reportReason(2, "cannot open stamped video file", name,
                             openFailureReason(name, errno, {}));

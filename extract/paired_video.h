@@ -24,7 +24,8 @@ struct PairedVideo {
 };
 
 // Opens STAMPED, an input as VIDEO and DATA are ("-" is standard input
-// where neither of them is). 0, or the status of a failure, said.
+// where neither of them is). 0, the status of a failure, said, or
+// statusStopped where a stop broke the wait of a named pipe.
 int openStamped(PairedVideo& pair, const char* name, FILE* pVideo, FILE* pData);
 
 // Tells what STAMPED is, which must be video of VIDEO's size and sample

@@ -108,12 +108,15 @@ int packMain(int argc, char** argv)
     data.data.name = args.data;
     data.recordSize = static_cast<size_t>(args.dataBytes);
     Stream dataOwner;
+    // From here a stop ends the run at a record boundary, said: a named
+    // pipe waiting for its writer included.
+    catchStopSignals();
     data.data.pFile = openInputName(args.data, dataOwner);
+    if (data.data.pFile == nullptr && stopSignalSeen() != 0)
+        endByStop(0, args.dataBytes);
     if (data.data.pFile == nullptr)
         return report(2, "cannot open data file", args.data,
                       openFailureReason(args.data, errno, {}));
-    // From here a stop ends the run at a record boundary, said.
-    catchStopSignals();
     // PACKED is opened once DATA has proved readable: a DATA that cannot be
     // read leaves an existing PACKED as it was.
     std::array<uint8_t, payloadSize> word{};
@@ -128,6 +131,8 @@ int packMain(int argc, char** argv)
     const char* reason = nullptr;
     packed.stream.pFile = openFreshOutput(
         args.packed, args.force, {{data.data.pFile, "it is the data file"}}, packedOwner, reason);
+    if (packed.stream.pFile == nullptr && stopSignalSeen() != 0)
+        endByStop(0, args.dataBytes);
     if (packed.stream.pFile == nullptr)
         return report(2, "cannot open packed file", args.packed, reason);
     // Whole records only: after a failure or a stop PACKED is cut back to

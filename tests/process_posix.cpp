@@ -106,6 +106,24 @@ void ToolProcess::sendSignal(int sig)
     kill(impl_->pid, sig);
 }
 
+bool ToolProcess::waitUntilWaitingForPipePartner()
+{
+    // The kernel names the wait a blocked open of a FIFO sleeps in.
+    const std::string wchan = "/proc/" + std::to_string(impl_->pid) + "/wchan";
+    for (int tick = 0; tick < 60000; ++tick) {
+        char name[64] = {};
+        const int fd = open(wchan.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        const ssize_t got = read(fd, name, sizeof name - 1);
+        ::close(fd);
+        if (got > 0 && std::string(name, static_cast<size_t>(got)) == "wait_for_partner")
+            return true;
+        (void)poll(nullptr, 0, 1);
+    }
+    return false;
+}
+
 RunResult ToolProcess::finish()
 {
     RunResult result;

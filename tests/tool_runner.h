@@ -51,6 +51,9 @@ class ToolProcess {
     RunResult finish();
 #ifndef _WIN32
     void sendSignal(int sig);
+    // Waits until the program is blocked opening a named pipe whose other
+    // end nobody has opened yet; false after a minute without it.
+    bool waitUntilWaitingForPipePartner();
 #else
     // Ctrl-Break to the program's own process group; false where this
     // Windows cannot send console events (Wine without a console).

@@ -767,3 +767,46 @@ TEST(Wmstamp, ASecondWriterOfANamedPipeIsRefused)
     EXPECT_EQ(checkStampedVideo(video, Bytes(60, 3), stamped), "");
 #endif
 }
+
+// A stop while an input is a named pipe that nobody writes to yet (the
+// open itself waits) is said, and ends by the signal, in every program and
+// for every input: source, data, video and stamped video.
+TEST(Wmstamp, AStopWhileANamedPipeWaitsForItsWriterIsSaid)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: named pipes opened by name";
+#else
+    TempDir dir;
+    const std::string fifo = dir.path("fifo"), wm = dir.path("wm.bin"), st = dir.path("st.yuv");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    writeFile(wm, Bytes(60, 9));
+    writeFile(dir.path("src.yuv"), makeVideo(1, 0, 28));
+    ASSERT_EQ(runTool(kStamp, {dir.path("src.yuv"), wm, st}).status, 0);
+    const std::string extractStop = "wmextract: interrupted after 0 frames\n";
+    const struct {
+        std::string program;
+        std::vector<std::string> args;
+        std::string out, err;
+    } runs[] = {
+        {kStamp, {fifo, wm, dir.path("o1.yuv")}, kBanner + "Interrupted after 0 frames\n", ""},
+        {kStamp, {st, fifo, dir.path("o2.yuv")}, kBanner + "Interrupted after 0 frames\n", ""},
+        {kExtract, {"--verify", wm, fifo}, "", extractStop},
+        {kExtract, {"--verify", fifo, st}, "", extractStop},
+        {kExtract, {"--pair", fifo, dir.path("p.yuv"), "--verify", wm, st}, "", extractStop},
+        {kExtract, {"--report", fifo, "--verify", wm, st}, "", extractStop},
+        {kPack, {fifo, dir.path("pk.bin")}, "",
+         "wmpack: interrupted after 0 records\npacked 0 records of 40 bytes\n"},
+    };
+    for (const auto& run : runs) {
+        ToolProcess tool(run.program, run.args);
+        ASSERT_TRUE(tool.waitUntilWaitingForPipePartner()) << run.args[0];
+        tool.sendSignal(SIGTERM);
+        const RunResult r = tool.finish();
+        EXPECT_EQ(r.signal, SIGTERM) << run.program << " " << run.args[0];
+        EXPECT_EQ(r.out, run.out) << run.program << " " << run.args[0];
+        EXPECT_EQ(r.err, run.err) << run.program << " " << run.args[0];
+    }
+    EXPECT_FALSE(fileExists(dir.path("o1.yuv")));
+    EXPECT_FALSE(fileExists(dir.path("p.yuv")));
+#endif
+}

@@ -78,6 +78,13 @@ void explain(const char* name, const char* reason)
     printNow(stderr, "wmstamp: \"%s\": %s\n", name, reason);
 }
 
+// Ends a run that a stop signal ended before its first frame, said.
+[[noreturn]] void endBeforeAnyFrame(FILE* pConsole)
+{
+    printNow(pConsole, "Interrupted after 0 frames\n");
+    endBySignal(stopSignalSeen());
+}
+
 } // namespace
 
 int stampMain(int argc, char** argv)
@@ -111,7 +118,14 @@ int stampMain(int argc, char** argv)
     // nothing to allocate before the frame buffer. "-" is a standard stream.
     const char* inFileName = args.source;
     Stream inOwner;
+    // A stop while the inputs are opened (a named pipe waits for its
+    // writer) or their first bytes are awaited ends the run as one at any
+    // frame does; the output (a named pipe, perhaps) is then opened with the
+    // signals' default actions, as ever.
+    catchStopSignals();
     FILE* pInFile = openInputName(inFileName, inOwner);
+    if (pInFile == nullptr && stopSignalSeen() != 0)
+        endBeforeAnyFrame(pConsole);
     if (pInFile == nullptr) {
         const int err = errno; // a console that cannot be written changes it
         printNow(pConsole, "Input file \"%s\" not found\n", inFileName);
@@ -123,6 +137,8 @@ int stampMain(int argc, char** argv)
     Stream wmOwner;
     const bool stdinTaken = isStandardStreamName(inWmName) && pInFile == stdin;
     FILE* pWmFile = stdinTaken || args.clock ? nullptr : openInputName(inWmName, wmOwner);
+    if (pWmFile == nullptr && stopSignalSeen() != 0)
+        endBeforeAnyFrame(pConsole);
     if (pWmFile == nullptr && !args.clock) {
         const int err = errno;
         printNow(pConsole, "Watermark data file \"%s\" not found\n", inWmName);
@@ -132,20 +148,15 @@ int stampMain(int argc, char** argv)
     }
     // What the source is comes from its first bytes, read before the output
     // is opened: a container or a picture is refused, and no output is
-    // created for it. A stop while those bytes are awaited ends the run as
-    // one at any frame does; the output (a named pipe, perhaps) is then
-    // opened with the signals' default actions, as ever.
+    // created for it.
     FrameRun run;
     run.in.stream = {pInFile, inFileName};
     char reason[320] = "";
-    catchStopSignals();
     const Identified identified =
         identifyVideo(run.in, args.videoOptions, false, reason, sizeof reason);
     releaseStopSignals();
-    if (stopRequested(run)) {
-        printNow(pConsole, "Interrupted after 0 frames\n");
-        endBySignal(run.stoppedBy);
-    }
+    if (stopSignalSeen() != 0)
+        endBeforeAnyFrame(pConsole);
     switch (identified) {
     case Identified::video:
         break;
