@@ -73,8 +73,13 @@ BlockRead readFrameLine(VideoInput& input, FrameLine& line)
         input.ignoredBytes = line.length;
         return BlockRead::end;
     }
-    std::snprintf(input.problem, sizeof input.problem,
-                  "frame %" PRId64 " does not start with a FRAME line", input.framesRead);
+    if (read == LineRead::tooLong)
+        std::snprintf(input.problem, sizeof input.problem,
+                      "frame %" PRId64 "'s FRAME line is longer than %u bytes", input.framesRead,
+                      static_cast<unsigned>(maxY4mLine));
+    else
+        std::snprintf(input.problem, sizeof input.problem,
+                      "frame %" PRId64 " does not start with a FRAME line", input.framesRead);
     errno = 0;
     return BlockRead::failed;
 }

@@ -356,6 +356,14 @@ TEST(VideoInput, WhatIsNotVideoOrContradictsTheOptionsIsRefusedWithItsReason)
     EXPECT_EQ(r.frames.size(), 1u);
     EXPECT_EQ(r.end, BlockRead::failed);
     EXPECT_EQ(r.problem, "frame 1 does not start with a FRAME line");
+    // One too long to be a FRAME line is said as such.
+    Source longLine(bytesOf(y4m + std::string(kSmallFrame, 'a') + "FRAME X" +
+                            std::string(maxY4mLine, 'x') + "\n"),
+                    false);
+    const Reading l = readAll(longLine.pFile);
+    EXPECT_EQ(l.frames.size(), 1u);
+    EXPECT_EQ(l.end, BlockRead::failed);
+    EXPECT_EQ(l.problem, "frame 1's FRAME line is longer than 4096 bytes");
 }
 
 TEST(VideoOptions, ValuesAreTakenOrRefusedWithTheReason)
