@@ -80,6 +80,13 @@ FAULTS = [
      "a failed paired frame leaves the report a line ahead of PAIRED"),
     ("extract/alignment.cpp", "pastEndSince_ = ranOutRepeat ? pastEndSince_ + 1 : 0;",
      "pastEndSince_ = 0;", "every frame past the data's end is paired with one stamped frame"),
+    # Faults a user's review of the merged formats found.
+    ("io/named_files.cpp", "if (owner.get() != nullptr && isMessagesFile(owner.get())) {",
+     "if (false && isMessagesFile(owner.get())) {", "an output on standard error's file accepted"),
+    ("tool/main.cpp", "    if (pInFile == nullptr && stopSignalSeen() != 0)\n",
+     "    if (false)\n", "a stop while the source pipe waits for its writer is not said"),
+    ("io/video_input.cpp", "if (read == LineRead::tooLong)", "if (false)",
+     "a FRAME line too long is said as a missing one"),
 ]
 
 
