@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "argument_words.h"
 #include "../../extract/arguments.h"
 #include "../../pack/arguments.h"
 #include "../../tool/arguments.h"
@@ -24,21 +25,8 @@ bool videoOptionsValid(const VideoOptions& o)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    // Arguments separated by NUL bytes, after the program's name.
-    std::vector<std::string> words{"program"};
-    std::string word;
-    for (size_t i = 0; i < size && words.size() < 16; ++i) {
-        if (data[i] == 0) {
-            words.push_back(word);
-            word.clear();
-        } else {
-            word += static_cast<char>(data[i]);
-        }
-    }
-    words.push_back(word);
-    std::vector<const char*> argv;
-    for (const std::string& w : words)
-        argv.push_back(w.c_str());
+    ArgumentWords args(data, size);
+    const std::vector<const char*>& argv = args.argv;
     const int argc = static_cast<int>(argv.size());
     UsageError error;
     ExtractArgs e;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "argument_words.h"
 #include "../../io/command_line.h"
 
 namespace {
@@ -22,20 +23,8 @@ constexpr int options = 5;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    std::vector<std::string> words{"program"};
-    std::string word;
-    for (size_t i = 0; i < size && words.size() < 16; ++i) {
-        if (data[i] == 0) {
-            words.push_back(word);
-            word.clear();
-        } else {
-            word += static_cast<char>(data[i]);
-        }
-    }
-    words.push_back(word);
-    std::vector<const char*> argv;
-    for (const std::string& w : words)
-        argv.push_back(w.c_str());
+    ArgumentWords args(data, size);
+    const std::vector<const char*>& argv = args.argv;
     UsageError error;
     CommandLine line(static_cast<int>(argv.size()), argv.data(), table, options, error);
     CommandArg arg;
